@@ -1,0 +1,96 @@
+// The launcher's one run: register the DHCP server component, then start the DHCP server.
+#include "launcher.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "launcher/ini_reader.h"
+#include "platform/library.h"
+#include "platform/text.h"
+#include "request/dhcp_server_request.h"
+
+namespace {
+
+constexpr char kComponentLibrary[] = "fylDHCPD.dll";
+constexpr char kRegisterEntry[] = "DllRegisterServer";
+constexpr char kSettingsFile[] = "..\\config\\fylDHCPServer.ini";
+constexpr char kSettingsSection[] = "PARAMS";
+constexpr char kPluginLibrary[] = ".\\mekDHCPPluginu.dll";
+constexpr std::size_t kSettingCapacity = 200;  // bytes, terminator included
+
+enum SettingIndex : std::size_t { kSubnetMask, kGateway, kDuringTime, kRangeIp, kSettingCount };
+constexpr std::array<const char*, kSettingCount> kSettingKeys = {"SubNetMask", "Gateway",
+                                                                 "DuringTime", "RangeIp"};
+
+using RegisterServerFn = std::int32_t (*)();
+
+std::u16string Widen(std::string_view narrow) {
+  std::u16string wide;
+  platform::Utf8ToUtf16(narrow, wide);
+  return wide;
+}
+
+// The setting's value, or the empty text when the key is missing. The message text escapes
+// nothing, so a value holding "@" could smuggle fields into the request or rename the next key;
+// no sound DHCP setting holds one, and such a value is sent empty like a missing key.
+std::u16string ReadSetting(const CIniReader& reader, const char* key) {
+  std::array<char, kSettingCapacity> buffer{};
+  if (reader.ReadString(kSettingsFile, kSettingsSection, key, buffer.data(), buffer.size()) == 1) {
+    return {};
+  }
+  std::u16string value = Widen(buffer.data());
+  if (value.find(u'@') != std::u16string::npos) {
+    return {};
+  }
+  return value;
+}
+
+}  // namespace
+
+int RegisterComponent(const char* libraryName) {
+  std::u16string name;
+  if (libraryName == nullptr || !platform::Utf8ToUtf16(libraryName, name)) {
+    return -2;
+  }
+  const platform::LibraryHandle library = platform::LoadLibraryAt(name);
+  if (library == nullptr) {
+    return -2;
+  }
+  const auto registerServer =
+      reinterpret_cast<RegisterServerFn>(platform::FindEntryPoint(library, kRegisterEntry));
+  if (registerServer == nullptr) {
+    return -3;
+  }
+  return registerServer() < 0 ? -4 : 0;
+}
+
+int RunLauncher() {
+  const int registered = RegisterComponent(kComponentLibrary);
+  if (registered < 0) {
+    return registered;
+  }
+
+  std::array<std::u16string, kSettingCount> settings;
+  const CIniReader reader;
+  for (std::size_t i = 0; i < kSettingCount; ++i) {
+    settings[i] = ReadSetting(reader, kSettingKeys[i]);
+  }
+
+  // Only the registration decides the exit code, so a request that cannot be allocated is skipped.
+  const std::unique_ptr<CDhcpServerRequest> request(new (std::nothrow) CDhcpServerRequest);
+  if (!request) {
+    return 0;
+  }
+  request->SetPluginPath(Widen(kPluginLibrary));
+  request->SetSubnetMask(settings[kSubnetMask]);
+  request->SetGateway(settings[kGateway]);
+  request->SetDuringTime(settings[kDuringTime]);
+  request->SetRangeIp(settings[kRangeIp]);
+  request->RunDHCPServer();
+  return 0;
+}

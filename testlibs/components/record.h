@@ -1,0 +1,24 @@
+// Shared by the stand-in components: the export macro and the record of a registration call.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+#if defined(_WIN32)
+#define STAND_IN_COMPONENT_EXPORT extern "C" __declspec(dllexport)
+#else
+#define STAND_IN_COMPONENT_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+// Appends the line "DllRegisterServer" to the file named by DHCP_TEST_RECORD_FILE, when it is set,
+// so a test can tell that registration happened and in which order against the plugin's calls.
+inline void RecordRegistration() {
+  const char* path = std::getenv("DHCP_TEST_RECORD_FILE");
+  if (path == nullptr || *path == '\0') {
+    return;
+  }
+  if (std::FILE* file = std::fopen(path, "ab")) {
+    std::fputs("DllRegisterServer\n", file);
+    std::fclose(file);
+  }
+}

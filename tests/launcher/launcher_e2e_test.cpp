@@ -1,0 +1,234 @@
+// End-to-end tests of the launcher: the built program run in a staged deployment.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "launcher/launcher.h"
+#include "run_process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kRecordVariable[] = "DHCP_TEST_RECORD_FILE";
+constexpr char kRegistrationLine[] = "DllRegisterServer";
+
+fs::path BuiltFile(const char* utf8Path) {
+  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(utf8Path))).make_preferred();
+}
+
+const fs::path kLauncher = BuiltFile(DHCP_TEST_LAUNCHER);
+const fs::path kSucceedingComponent = BuiltFile(DHCP_TEST_COMPONENT_SUCCEEDING);
+const fs::path kPositiveComponent = BuiltFile(DHCP_TEST_COMPONENT_POSITIVE);
+const fs::path kFailingComponent = BuiltFile(DHCP_TEST_COMPONENT_FAILING);
+const fs::path kComponentWithoutEntryPoint = BuiltFile(DHCP_TEST_COMPONENT_WITHOUT_ENTRY_POINT);
+const fs::path kRecorderPlugin = BuiltFile(DHCP_TEST_PLUGIN_RECORDER);
+
+// An installed launcher in a fresh temporary folder: bin/ (the launcher, and the component and the
+// plugin when added), config/ and log/. The launcher runs in bin/ and the stand-ins record their
+// calls to a file beside those folders. Everything is removed again at the end.
+class Deployment {
+ public:
+  Deployment() {
+    std::random_device entropy;
+    do {
+      root_ = fs::temp_directory_path() / ("dhcp-launcher-e2e-" + std::to_string(entropy()));
+    } while (!fs::create_directory(root_));
+    fs::create_directory(Bin());
+    fs::create_directory(root_ / "config");
+    fs::create_directory(root_ / "log");
+    fs::copy_file(kLauncher, Bin() / kLauncher.filename());
+  }
+  Deployment(const Deployment&) = delete;
+  Deployment& operator=(const Deployment&) = delete;
+  ~Deployment() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  void AddComponent(const fs::path& builtComponent) const {
+    fs::copy_file(builtComponent, Bin() / "fylDHCPD.dll");
+  }
+  void AddPlugin() const { fs::copy_file(kRecorderPlugin, Bin() / "mekDHCPPluginu.dll"); }
+  void WriteSettings(const std::string& content) const {
+    std::ofstream(root_ / "config" / "fylDHCPServer.ini", std::ios::binary) << content;
+  }
+
+  std::optional<int> Run() const {
+    return test_process::RunProgram(Bin() / kLauncher.filename(), Bin(), kRecordVariable,
+                                    RecordFile());
+  }
+
+  // The lines the stand-ins recorded, without their line ends; none when the file is absent.
+  std::vector<std::string> RecordedLines() const {
+    std::ifstream file(RecordFile(), std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         start = end + 1, end = text.find('\n', start)) {
+      lines.push_back(text.substr(start, end - start));
+    }
+    if (start < text.size()) {
+      lines.push_back(text.substr(start) + "<no line end>");
+    }
+    return lines;
+  }
+
+ private:
+  fs::path Bin() const { return root_ / "bin"; }
+  fs::path RecordFile() const { return root_ / "record.txt"; }
+
+  fs::path root_;
+};
+
+struct Settings {
+  std::string subnetMask;
+  std::string gateway;
+  std::string duringTime;
+  std::string rangeIp;
+};
+
+const Settings kSound = {"255.255.255.0", "192.168.1.1", "3600", "192.168.1.100-192.168.1.200"};
+
+constexpr char kSoundFile[] =
+    "[PARAMS]\n"
+    "SubNetMask=255.255.255.0\n"
+    "Gateway=192.168.1.1\n"
+    "DuringTime=3600\n"
+    "RangeIp=192.168.1.100-192.168.1.200\n";
+
+std::string RequestText(const Settings& settings) {
+  return "RunDHCPServer@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=" + settings.subnetMask +
+         "@@@DHCP_ZOR_PLUGIN_GATEWAY_PARAMETER=" + settings.gateway +
+         "@@@DHCP_ZOR_PLUGIN_DURING_TIME_PARAMETER=" + settings.duringTime +
+         "@@@DHCP_ZOR_PLUGIN_RANGE_IP_PARAMETER=" + settings.rangeIp;
+}
+
+// The bytes of text in UTF-16LE, after the byte-order mark FF FE.
+std::string Utf16LeWithMark(const std::u16string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFFU);
+    bytes += static_cast<char>(unit >> 8U);
+  }
+  return bytes;
+}
+
+// The record of a registration followed by one plugin run on the request; the recorder leaves the
+// text unchanged, so Release sees the request too.
+std::vector<std::string> RegistrationAndPluginRun(const Settings& settings) {
+  std::string text;
+  for (const char c : RequestText(settings)) {
+    text += c == '\\' ? std::string("\\\\") : c == '\n' ? std::string("\\n") : std::string(1, c);
+  }
+  return {kRegistrationLine, "1\tInitialize\t" + text, "2\tRequestService\t" + text,
+          "3\tRelease\t" + text};
+}
+
+TEST(Launcher, RegistrationDecidesTheExitCodeAndWhetherThePluginRuns) {
+  struct Case {
+    const char* name;
+    const fs::path* component;  // null: no component installed
+    bool plugin;
+    int code;
+    std::vector<std::string> record;
+  };
+  const std::vector<Case> cases = {
+      {"component absent", nullptr, true, -2, {}},
+      {"no DllRegisterServer", &kComponentWithoutEntryPoint, true, -3, {}},
+      {"registration fails", &kFailingComponent, true, -4, {kRegistrationLine}},
+      {"registration returns 1", &kPositiveComponent, true, 0, RegistrationAndPluginRun(kSound)},
+      {"registration returns 0", &kSucceedingComponent, true, 0, RegistrationAndPluginRun(kSound)},
+      {"plugin absent", &kSucceedingComponent, false, 0, {kRegistrationLine}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Deployment deployment;
+    if (c.component != nullptr) {
+      deployment.AddComponent(*c.component);
+    }
+    if (c.plugin) {
+      deployment.AddPlugin();
+    }
+    deployment.WriteSettings(kSoundFile);
+    EXPECT_EQ(deployment.Run(), test_process::ExitStatusOf(c.code));
+    EXPECT_EQ(deployment.RecordedLines(), c.record);
+  }
+}
+
+TEST(Launcher, SendsTheSettingsToThePluginAndOnlySoundOnes) {
+  const std::string fits(199, '7');  // with its terminator, exactly the 200-byte buffer
+  struct Case {
+    const char* name;
+    std::optional<std::string> file;  // none: no settings file
+    Settings sent;
+  };
+  const std::vector<Case> cases = {
+      {"sound settings", kSoundFile, kSound},
+      {"no settings file", std::nullopt, {}},
+      {"no Gateway key",
+       "[PARAMS]\nSubNetMask=255.255.255.0\nDuringTime=3600\nRangeIp=10.0.0.2-10.0.0.9\n",
+       {"255.255.255.0", "", "3600", "10.0.0.2-10.0.0.9"}},
+      {"names in other letter case",
+       "[params]\nSUBNETMASK=255.0.0.0\ngateway=10.0.0.1\nduringtime=60\nRANGEIP=10.0.0.2\n",
+       {"255.0.0.0", "10.0.0.1", "60", "10.0.0.2"}},
+      {"settings in another section only", "[OTHER]\nSubNetMask=255.0.0.0\n", {}},
+      {"values up to the buffer and past it",
+       "[PARAMS]\nSubNetMask=" + fits + "\nGateway=" + fits +
+           "8\nDuringTime=" + std::string(2000, '9') + "\nRangeIp=" + fits + "\n",
+       {fits, "", "", fits}},
+      // Only a file in UTF-16 reads alike everywhere: Windows reads any other file in its ANSI
+      // code page. The buffer's limit counts the value's UTF-8 bytes, not its characters.
+      {"values beyond ASCII",
+       Utf16LeWithMark(u"[PARAMS]\r\nSubNetMask=" + std::u16string(197, u'7') +
+                       u"\u00E9\r\nGateway=" + std::u16string(198, u'7') +
+                       u"\u00E9\r\nDuringTime=\u00DF\r\nRangeIp=Z\u00FCrich-\u0394-\U0001F600\r\n"),
+       {std::string(197, '7') + "\xC3\xA9", "", "\xC3\x9F",
+        "Z\xC3\xBCrich-\xCE\x94-\xF0\x9F\x98\x80"}},
+      {"values holding @",
+       "[PARAMS]\nSubNetMask=255.255.255.0\nGateway=10.0.0.1@\n"
+       "DuringTime=x@@@ZOR_PLUGIN_RESPONSE_RETURN_CODE=5\nRangeIp=10.0.0.2@10.0.0.9\n",
+       {"255.255.255.0", "", "", ""}},
+      {"a value holding @ beside sound ones",
+       "[PARAMS]\nSubNetMask=@255.255.255.0\nGateway=10.0.0.1\nDuringTime=3600\n"
+       "RangeIp=10.0.0.2-10.0.0.9\n",
+       {"", "10.0.0.1", "3600", "10.0.0.2-10.0.0.9"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Deployment deployment;
+    deployment.AddComponent(kSucceedingComponent);
+    deployment.AddPlugin();
+    if (c.file) {
+      deployment.WriteSettings(*c.file);
+    }
+    EXPECT_EQ(deployment.Run(), 0);
+    EXPECT_EQ(deployment.RecordedLines(), RegistrationAndPluginRun(c.sent));
+  }
+}
+
+// The registration step on its own, in this process, with the stand-ins named by their full paths.
+TEST(Launcher, RegisterComponentReportsEachOutcome) {
+  const auto registerAt = [](const fs::path& path) {
+    const std::u8string name = path.u8string();
+    return RegisterComponent(reinterpret_cast<const char*>(name.c_str()));
+  };
+  EXPECT_EQ(registerAt(kSucceedingComponent), 0);
+  EXPECT_EQ(registerAt(kPositiveComponent), 0);
+  EXPECT_EQ(registerAt(kComponentWithoutEntryPoint), -3);
+  EXPECT_EQ(registerAt(kFailingComponent), -4);
+  EXPECT_EQ(registerAt(kSucceedingComponent.parent_path() / "absent.dll"), -2);
+  EXPECT_EQ(RegisterComponent("\xFF.dll"), -2);  // not UTF-8
+  EXPECT_EQ(RegisterComponent(""), -2);
+  EXPECT_EQ(RegisterComponent(nullptr), -2);
+}
+
+}  // namespace

@@ -1,0 +1,44 @@
+// Test helper on Windows: CreateProcessW with a working directory, wait, GetExitCodeProcess.
+#include "../run_process.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace test_process {
+
+std::optional<int> RunProgram(const std::filesystem::path& program,
+                              const std::filesystem::path& workingDirectory,
+                              const std::string& name, const std::filesystem::path& value) {
+  // The child inherits this process's environment, with the variable set here.
+  const std::wstring wideName(name.begin(), name.end());
+  if (!SetEnvironmentVariableW(wideName.c_str(), value.wstring().c_str())) {
+    return std::nullopt;
+  }
+  const std::wstring application = program.wstring();
+  std::wstring commandLine = L"\"" + application + L"\"";
+  const std::wstring directory = workingDirectory.wstring();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      directory.c_str(), &startup, &process)) {
+    return std::nullopt;
+  }
+  CloseHandle(process.hThread);
+  DWORD exitCode = 0;
+  const bool ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                     GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hProcess);
+  if (!ended) {
+    return std::nullopt;
+  }
+  // The exit code is the program's 32-bit int, handed back as its unsigned pattern.
+  return static_cast<std::int32_t>(exitCode);
+}
+
+int ExitStatusOf(int code) {
+  return code;
+}
+
+}  // namespace test_process
