@@ -70,4 +70,6 @@ std::u16string CParamTable::BuildParamText() const {
   return text;
 }
 
-std::u16string CParamTable::GetSeparator() const { return separator; }
+std::u16string CParamTable::GetSeparator() const {
+  return separator;
+}

@@ -20,9 +20,9 @@ class CParamTable {
   virtual ~CParamTable();
 
   // Stores value under key: replaces the value of the first slot holding key, else takes the first
-  // empty slot (the key test comes first at every slot). An empty key takes the first empty slot and
-  // leaves it empty for every other operation. Returns 0 when stored, 1 when no slot was available
-  // (100 other keys are set); then nothing changes.
+  // empty slot (the key test comes first at every slot). An empty key takes the first empty slot
+  // and leaves it empty for every other operation. Returns 0 when stored, 1 when no slot was
+  // available (100 other keys are set); then nothing changes.
   int SetParam(std::u16string key, std::u16string value);
 
   // Looks key up, stopping at the first empty slot. Returns 0 and writes the slot's value to value

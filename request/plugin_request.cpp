@@ -1,4 +1,5 @@
-// A request to a plugin library: building and parsing its message text, and carrying it to the plugin.
+// A request to a plugin library: building and parsing its message text, and carrying it to the
+// plugin.
 #include "plugin_request.h"
 
 #include <algorithm>
@@ -118,9 +119,13 @@ CPluginRequest::CPluginRequest(std::u16string text) {
 
 CPluginRequest::~CPluginRequest() = default;
 
-void CPluginRequest::SetRequestName(std::u16string name) { requestName = std::move(name); }
+void CPluginRequest::SetRequestName(std::u16string name) {
+  requestName = std::move(name);
+}
 
-void CPluginRequest::SetPluginPath(std::u16string path) { pluginPath = std::move(path); }
+void CPluginRequest::SetPluginPath(std::u16string path) {
+  pluginPath = std::move(path);
+}
 
 std::u16string CPluginRequest::BuildRequestText(int& emptyName) const {
   emptyName = 0;
@@ -148,8 +153,8 @@ int CPluginRequest::Execute(std::u16string& reply) const {
   if (!library) {
     return 2;
   }
-  const auto initialize =
-      reinterpret_cast<PluginInitializeFn>(platform::FindEntryPoint(library.get(), kInitializeEntry));
+  const auto initialize = reinterpret_cast<PluginInitializeFn>(
+      platform::FindEntryPoint(library.get(), kInitializeEntry));
   const auto requestService = reinterpret_cast<PluginRequestServiceFn>(
       platform::FindEntryPoint(library.get(), kRequestServiceEntry));
   const auto release =
@@ -163,6 +168,7 @@ int CPluginRequest::Execute(std::u16string& reply) const {
   reply = text;
   release(reply);
   // The text may hold memory the plugin allocated; give it back while the library is still loaded.
-  text = std::u16string();
+  // Swapping is needed: assigning an empty text would keep the old buffer.
+  std::u16string().swap(text);
   return status;
 }

@@ -1,4 +1,5 @@
-// A request to a plugin library: name, plugin path, parameters, and the message text that carries it.
+// A request to a plugin library: name, plugin path, parameters, and the message text that carries
+// it.
 #pragma once
 
 #include <cstdint>
@@ -32,10 +33,10 @@ class CPluginRequest : public CParamTable {
   // set. Sets emptyName to 1 and returns the empty text when the name is empty, else sets it to 0.
   std::u16string BuildRequestText(int& emptyName) const;
 
-  // Carries this request to the plugin library at pluginPath: loads it, calls Initialize with a copy
-  // of the message text, RequestService with the text itself, copies the text into reply, calls
-  // Release with a copy of the reply and unloads the library. Returns what RequestService returned,
-  // or, before any plugin call and with reply left untouched:
+  // Carries this request to the plugin library at pluginPath: loads it, calls Initialize with a
+  // copy of the message text, RequestService with the text itself, copies the text into reply,
+  // calls Release with a copy of the reply and unloads the library. Returns what RequestService
+  // returned, or, before any plugin call and with reply left untouched:
   //   3  pluginPath is empty
   //   1  the request name is empty
   //   2  the library could not be loaded

@@ -1,0 +1,32 @@
+// The replies of the stand-in plugins, shared by the plugins and the tests that check them.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace stand_in {
+
+// fixed_reply: RequestService replaces the text with kFixedReply and returns kFixedReplyStatus.
+inline constexpr char16_t kFixedReply[] =
+    u"ZZ@@@ZOR_PLUGIN_RESPONSE_RETURN_CODE=17@@@ZOR_PLUGIN_RESPONSE_MESSAGE=started";
+inline constexpr int kFixedReplyStatus = 42;
+
+// long_reply: RequestService replaces the text with kLongReplyHead followed by LongMessage() and
+// returns kLongReplyStatus; the reply's return code reads kLongReplyCode.
+inline constexpr char16_t kLongReplyHead[] =
+    u"LongReply@@@ZOR_PLUGIN_RESPONSE_RETURN_CODE=-77@@@ZOR_PLUGIN_RESPONSE_MESSAGE=";
+inline constexpr int kLongReplyCode = -77;
+inline constexpr int kLongReplyStatus = 7;
+inline constexpr std::size_t kLongMessageUnits = std::size_t{512} * 1024;  // 1 MiB of UTF-16
+
+// A message of kLongMessageUnits code units that never repeats within 4096 units, so a lost,
+// doubled or shifted block shows. It holds neither "@" nor "=".
+inline std::u16string LongMessage() {
+  std::u16string message(kLongMessageUnits, u'\0');
+  for (std::size_t i = 0; i < message.size(); ++i) {
+    message[i] = static_cast<char16_t>(0x3000 + i % 0x1000);
+  }
+  return message;
+}
+
+}  // namespace stand_in
