@@ -7,12 +7,14 @@
 namespace platform {
 
 // Reads the value of key in section of the profile file at path, as the platform's profile reader
-// does: section and key names match without regard to ASCII case, blanks around names and values
-// are dropped, one pair of enclosing quotes is removed, and a missing file, section or key gives
-// defaultValue (less its trailing spaces). path is in the system's fixed form (backslashes separate
-// folders). The value is written to buffer, cut to size - 1 UTF-16 units and always terminated.
+// does: section and key names match whole and without regard to ASCII case, spaces around the
+// queried names are ignored, blanks around names and values in the file are dropped, and one pair
+// of enclosing quotes is removed. A missing, unreadable or non-regular file, a missing section or a
+// missing key gives defaultValue less its trailing spaces. path is in the system's fixed form
+// (backslashes separate folders). Each text argument ends at its first NUL, as for the platform's
+// reader. The value is written to buffer, cut to size - 1 UTF-16 units and always terminated.
 // Returns the number of units written, not counting the terminator; with size 0 returns 0 and
-// writes nothing.
+// writes nothing. A result of size - 1 may be a value that was cut.
 std::size_t ReadProfileString(const std::u16string& section, const std::u16string& key,
                               const std::u16string& defaultValue, char16_t* buffer,
                               std::size_t size, const std::u16string& path);

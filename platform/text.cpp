@@ -11,8 +11,12 @@ namespace {
 
 constexpr char32_t kMaxCodePoint = 0x10FFFF;
 
-bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0U) == 0x80U; }
+bool IsSurrogate(char32_t c) {
+  return c >= 0xD800 && c <= 0xDFFF;
+}
+bool IsContinuation(unsigned char byte) {
+  return (byte & 0xC0U) == 0x80U;
+}
 
 }  // namespace
 
