@@ -1,0 +1,192 @@
+// Tests of the reference plugin and component as the host loads them, in a staged deployment.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/library.h"
+#include "plugin_log.h"
+#include "plugin_service.h"
+#include "request/dhcp_server_request.h"
+#include "request/plugin_request.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char16_t kPluginPath[] = u".\\mekDHCPPluginu.dll";
+
+// A deployment in a fresh temporary folder: bin/ holding copies of both libraries, made the working
+// directory for the test and restored afterwards. No log/ folder: the plugin must create it.
+class Deployment : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    root_ = fs::temp_directory_path() / ("dhcp-reference-" + std::to_string(random()));
+    fs::create_directories(root_ / "bin");
+    fs::copy_file(DHCP_REFERENCE_PLUGIN, root_ / "bin" / "mekDHCPPluginu.dll");
+    fs::copy_file(DHCP_REFERENCE_COMPONENT, root_ / "bin" / "fylDHCPD.dll");
+    previous_ = fs::current_path();
+    fs::current_path(root_ / "bin");
+  }
+
+  void TearDown() override {
+    fs::current_path(previous_);
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  std::string ReadLog() const {
+    std::ifstream in(root_ / "log" / dhcp_plugin::kLogFileName, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  fs::path root_;
+  fs::path previous_;
+};
+
+// Runs a DHCP server request with the four settings through the real loader.
+struct DhcpRun {
+  int code;
+  std::u16string message;
+};
+DhcpRun RunDhcp(const std::u16string& mask, const std::u16string& gateway,
+                const std::u16string& lease, const std::u16string& range) {
+  CDhcpServerRequest request;
+  request.SetPluginPath(kPluginPath);
+  request.SetSubnetMask(mask);
+  request.SetGateway(gateway);
+  request.SetDuringTime(lease);
+  request.SetRangeIp(range);
+  const int code = request.RunDHCPServer();
+  EXPECT_EQ(code, request.GetReturnCode());
+  return {code, request.GetResponseMessage()};
+}
+
+std::size_t CountOf(const std::string& text, const std::string& what) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+TEST_F(Deployment, ComponentRegistersAndPluginAnswersAndLogs) {
+  const platform::ScopedLibrary component(platform::LoadLibraryAt(u".\\fylDHCPD.dll"));
+  ASSERT_TRUE(component);
+  const auto registerServer = reinterpret_cast<std::int32_t (*)()>(
+      platform::FindEntryPoint(component.get(), "DllRegisterServer"));
+  ASSERT_NE(registerServer, nullptr);
+  EXPECT_EQ(registerServer(), 0);
+
+  const DhcpRun sound =
+      RunDhcp(u"255.255.255.0", u"192.168.1.1", u"86400", u"192.168.1.100-192.168.1.200");
+  EXPECT_EQ(sound.code, 0);
+  EXPECT_EQ(sound.message,
+            u"Settings accepted: subnet 192.168.1.0/24, gateway 192.168.1.1, range "
+            u"192.168.1.100-192.168.1.200 (101 addresses), lease 86400 seconds.");
+
+  const DhcpRun reversed =
+      RunDhcp(u"255.255.255.0", u"192.168.1.1", u"86400", u"192.168.1.200-192.168.1.100");
+  EXPECT_EQ(reversed.code, 43);
+  EXPECT_NE(reversed.message.find(u"RangeIp \"192.168.1.200-192.168.1.100\""),
+            std::u16string::npos);
+
+  // The launcher sends a missing setting as an empty value.
+  EXPECT_EQ(RunDhcp(u"255.255.255.0", u"", u"86400", u"192.168.1.100-192.168.1.200").code, 20);
+
+  // The log folder was created beside bin/, and each request left four lines: what Initialize,
+  // RequestService and Release received and what RequestService answered.
+  const std::string log = ReadLog();
+  EXPECT_EQ(CountOf(log, "\n"), 12U);
+  EXPECT_EQ(CountOf(log,
+                    " Initialize received: RunDHCPServer@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER="
+                    "255.255.255.0@@@DHCP_ZOR_PLUGIN_GATEWAY_PARAMETER=192.168.1.1@@@"
+                    "DHCP_ZOR_PLUGIN_DURING_TIME_PARAMETER=86400@@@"
+                    "DHCP_ZOR_PLUGIN_RANGE_IP_PARAMETER=192.168.1.100-192.168.1.200\n"),
+            1U);
+  EXPECT_EQ(CountOf(log, " RequestService received: RunDHCPServer@@@"), 3U);
+  EXPECT_EQ(CountOf(log,
+                    " RequestService answered 0: RunDHCPServer@@@"
+                    "ZOR_PLUGIN_RESPONSE_RETURN_CODE=0@@@ZOR_PLUGIN_RESPONSE_MESSAGE=Settings "
+                    "accepted: "),
+            1U);
+  EXPECT_EQ(CountOf(log, " RequestService answered 43: "), 1U);
+  EXPECT_EQ(CountOf(log, " RequestService answered 20: "), 1U);
+  EXPECT_EQ(CountOf(log, " Release received: RunDHCPServer@@@ZOR_PLUGIN_RESPONSE_RETURN_CODE="),
+            3U);
+  // Nothing but bin/ and log/ appeared in the deployment.
+  std::vector<std::string> entries;
+  for (const auto& entry : fs::directory_iterator(root_)) {
+    entries.push_back(entry.path().filename().string());
+  }
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"bin", "log"}));
+}
+
+TEST_F(Deployment, HostileRequestsGetAnOrderlyReply) {
+  const std::vector<std::u16string> requests = {
+      u"",
+      u"@@@@@@",
+      u"StopDHCPServer@@@K=v",
+      u"RunDHCPServer",
+      u"RunDHCPServerX@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=255.255.255.0",
+      u"RunDHCPServer@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=\xD800\n@@@@@@=",
+      u"RunDHCPServer@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=255.255.255.0@x",
+      u"RunDHCPServer@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=" + std::u16string(100000, u'9'),
+      u"RunDHCPServer@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=" + std::u16string(100000, u'@'),
+      u"Run\nDHCPServer@" + std::u16string(5000, u'='),
+  };
+  const std::vector<int> codes = {90, 90, 90, 10, 90, 11, 11, 11, 10, 90};
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    SCOPED_TRACE(i);
+    // Through the real loader with a hand-made text: a request record carries it as its name.
+    CPluginRequest request(requests[i]);
+    request.SetPluginPath(kPluginPath);
+    std::u16string reply = u"untouched";
+    const int status = request.Execute(reply);
+    int emptyName = 0;
+    request.BuildRequestText(emptyName);
+    if (emptyName == 1) {
+      EXPECT_EQ(status, 1);  // the host does not call a plugin for an unnamed request
+      EXPECT_EQ(reply, u"untouched");
+    } else {
+      EXPECT_EQ(status, codes[i]);
+    }
+
+    // The same text straight into the service, as RequestService gets it.
+    const dhcp_plugin::Answer answer = dhcp_plugin::AnswerRequest(requests[i]);
+    EXPECT_EQ(answer.code, codes[i]);
+    CDhcpServerRequest parsed(answer.reply);
+    std::u16string code;
+    std::u16string message;
+    EXPECT_EQ(parsed.GetParam(u"ZOR_PLUGIN_RESPONSE_RETURN_CODE", code), 0);
+    const std::string expectedCode = std::to_string(codes[i]);
+    EXPECT_EQ(code, std::u16string(expectedCode.begin(), expectedCode.end()));
+    EXPECT_EQ(parsed.GetParam(u"ZOR_PLUGIN_RESPONSE_MESSAGE", message), 0);
+    EXPECT_EQ(parsed.CountParams(), 2);
+    EXPECT_EQ(message.find(u'@'), std::u16string::npos);
+    EXPECT_LT(message.size(), 300U);
+    EXPECT_EQ(answer.reply.rfind(u"RunDHCPServer@@@ZOR_PLUGIN_RESPONSE_RETURN_CODE=", 0), 0U);
+    if (emptyName == 0) {
+      EXPECT_EQ(reply, answer.reply);
+    }
+  }
+  // Every logged event is one line, however the texts were made: eight requests reached the
+  // plugin, four lines each. The two holding a line feed show it escaped where Initialize and
+  // RequestService received them; the lone surrogate was logged as U+FFFD, twice as well.
+  const std::string log = ReadLog();
+  EXPECT_EQ(CountOf(log, "\n"), 32U);
+  EXPECT_EQ(CountOf(log, "\\x0A"), 4U);
+  EXPECT_EQ(CountOf(log, "\xEF\xBF\xBD"), 2U);
+}
+
+}  // namespace
