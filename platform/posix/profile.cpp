@@ -19,7 +19,7 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kChunkBytes = 64 * 1024;
+constexpr std::size_t kChunkBytes = std::size_t{64} * 1024;
 
 // Closes the descriptor also when decoding runs out of memory.
 class FileDescriptor {
