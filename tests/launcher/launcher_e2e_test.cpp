@@ -2,14 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
-#include <random>
 #include <string>
-#include <system_error>
 #include <vector>
 
+#include "deployment.h"
 #include "launcher/launcher.h"
 #include "run_process.h"
 
@@ -17,12 +14,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kRecordVariable[] = "DHCP_TEST_RECORD_FILE";
-constexpr char kRegistrationLine[] = "DllRegisterServer";
-
-fs::path BuiltFile(const char* utf8Path) {
-  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(utf8Path))).make_preferred();
-}
+using test_deployment::BuiltFile;
+using test_deployment::kRegistrationLine;
+using test_deployment::kSound;
+using test_deployment::kSoundFile;
+using test_deployment::RegistrationAndPluginRun;
+using test_deployment::Settings;
 
 const fs::path kLauncher = BuiltFile(DHCP_TEST_LAUNCHER);
 const fs::path kSucceedingComponent = BuiltFile(DHCP_TEST_COMPONENT_SUCCEEDING);
@@ -31,86 +28,12 @@ const fs::path kFailingComponent = BuiltFile(DHCP_TEST_COMPONENT_FAILING);
 const fs::path kComponentWithoutEntryPoint = BuiltFile(DHCP_TEST_COMPONENT_WITHOUT_ENTRY_POINT);
 const fs::path kRecorderPlugin = BuiltFile(DHCP_TEST_PLUGIN_RECORDER);
 
-// An installed launcher in a fresh temporary folder: bin/ (the launcher, and the component and the
-// plugin when added), config/ and log/. The launcher runs in bin/ and the stand-ins record their
-// calls to a file beside those folders. Everything is removed again at the end.
-class Deployment {
+// A deployment of the built launcher.
+class Deployment : public test_deployment::Deployment {
  public:
-  Deployment() {
-    std::random_device entropy;
-    do {
-      root_ = fs::temp_directory_path() / ("dhcp-launcher-e2e-" + std::to_string(entropy()));
-    } while (!fs::create_directory(root_));
-    fs::create_directory(Bin());
-    fs::create_directory(root_ / "config");
-    fs::create_directory(root_ / "log");
-    fs::copy_file(kLauncher, Bin() / kLauncher.filename());
-  }
-  Deployment(const Deployment&) = delete;
-  Deployment& operator=(const Deployment&) = delete;
-  ~Deployment() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-
-  void AddComponent(const fs::path& builtComponent) const {
-    fs::copy_file(builtComponent, Bin() / "fylDHCPD.dll");
-  }
-  void AddPlugin() const { fs::copy_file(kRecorderPlugin, Bin() / "mekDHCPPluginu.dll"); }
-  void WriteSettings(const std::string& content) const {
-    std::ofstream(root_ / "config" / "fylDHCPServer.ini", std::ios::binary) << content;
-  }
-
-  std::optional<int> Run() const {
-    return test_process::RunProgram(Bin() / kLauncher.filename(), Bin(), kRecordVariable,
-                                    RecordFile());
-  }
-
-  // The lines the stand-ins recorded, without their line ends; none when the file is absent.
-  std::vector<std::string> RecordedLines() const {
-    std::ifstream file(RecordFile(), std::ios::binary);
-    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end = text.find('\n'); end != std::string::npos;
-         start = end + 1, end = text.find('\n', start)) {
-      lines.push_back(text.substr(start, end - start));
-    }
-    if (start < text.size()) {
-      lines.push_back(text.substr(start) + "<no line end>");
-    }
-    return lines;
-  }
-
- private:
-  fs::path Bin() const { return root_ / "bin"; }
-  fs::path RecordFile() const { return root_ / "record.txt"; }
-
-  fs::path root_;
+  Deployment() : test_deployment::Deployment(kLauncher) {}
+  void AddPlugin() const { test_deployment::Deployment::AddPlugin(kRecorderPlugin); }
 };
-
-struct Settings {
-  std::string subnetMask;
-  std::string gateway;
-  std::string duringTime;
-  std::string rangeIp;
-};
-
-const Settings kSound = {"255.255.255.0", "192.168.1.1", "3600", "192.168.1.100-192.168.1.200"};
-
-constexpr char kSoundFile[] =
-    "[PARAMS]\n"
-    "SubNetMask=255.255.255.0\n"
-    "Gateway=192.168.1.1\n"
-    "DuringTime=3600\n"
-    "RangeIp=192.168.1.100-192.168.1.200\n";
-
-std::string RequestText(const Settings& settings) {
-  return "RunDHCPServer@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=" + settings.subnetMask +
-         "@@@DHCP_ZOR_PLUGIN_GATEWAY_PARAMETER=" + settings.gateway +
-         "@@@DHCP_ZOR_PLUGIN_DURING_TIME_PARAMETER=" + settings.duringTime +
-         "@@@DHCP_ZOR_PLUGIN_RANGE_IP_PARAMETER=" + settings.rangeIp;
-}
 
 // The bytes of text in UTF-16LE, after the byte-order mark FF FE.
 std::string Utf16LeWithMark(const std::u16string& text) {
@@ -120,17 +43,6 @@ std::string Utf16LeWithMark(const std::u16string& text) {
     bytes += static_cast<char>(unit >> 8U);
   }
   return bytes;
-}
-
-// The record of a registration followed by one plugin run on the request; the recorder leaves the
-// text unchanged, so Release sees the request too.
-std::vector<std::string> RegistrationAndPluginRun(const Settings& settings) {
-  std::string text;
-  for (const char c : RequestText(settings)) {
-    text += c == '\\' ? std::string("\\\\") : c == '\n' ? std::string("\\n") : std::string(1, c);
-  }
-  return {kRegistrationLine, "1\tInitialize\t" + text, "2\tRequestService\t" + text,
-          "3\tRelease\t" + text};
 }
 
 TEST(Launcher, RegistrationDecidesTheExitCodeAndWhetherThePluginRuns) {
