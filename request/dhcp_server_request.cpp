@@ -6,15 +6,17 @@
 #include <string_view>
 #include <utility>
 
+#include "dhcp_protocol.h"
+
 namespace {
 
-constexpr char16_t kSubnetMaskKey[] = u"DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER";
-constexpr char16_t kGatewayKey[] = u"DHCP_ZOR_PLUGIN_GATEWAY_PARAMETER";
-constexpr char16_t kDuringTimeKey[] = u"DHCP_ZOR_PLUGIN_DURING_TIME_PARAMETER";
-constexpr char16_t kRangeIpKey[] = u"DHCP_ZOR_PLUGIN_RANGE_IP_PARAMETER";
-constexpr char16_t kReturnCodeKey[] = u"ZOR_PLUGIN_RESPONSE_RETURN_CODE";
-constexpr char16_t kMessageKey[] = u"ZOR_PLUGIN_RESPONSE_MESSAGE";
-constexpr char16_t kRequestName[] = u"RunDHCPServer";
+using dhcp_protocol::kDuringTimeKey;
+using dhcp_protocol::kGatewayKey;
+using dhcp_protocol::kMessageKey;
+using dhcp_protocol::kRangeIpKey;
+using dhcp_protocol::kReturnCodeKey;
+using dhcp_protocol::kRunDhcpServer;
+using dhcp_protocol::kSubnetMaskKey;
 
 bool IsSpace(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
@@ -80,7 +82,7 @@ int CDhcpServerRequest::HasParamValue(std::u16string key) const {
 }
 
 int CDhcpServerRequest::RunDHCPServer() {
-  SetRequestName(kRequestName);
+  SetRequestName(kRunDhcpServer);
   int emptyName = 0;
   std::u16string reply = BuildRequestText(emptyName);
   Execute(reply);

@@ -27,6 +27,7 @@ class CPluginRequest : public CParamTable {
   ~CPluginRequest() override;
 
   void SetRequestName(std::u16string name);
+  const std::u16string& GetRequestName() const { return requestName; }
   void SetPluginPath(std::u16string path);
 
   // The message text of this request: the name alone, or name@@@key=value@@@... when parameters are

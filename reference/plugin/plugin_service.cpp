@@ -1,10 +1,9 @@
 // The reference plugin's one service: answering a "RunDHCPServer" request with a checked reply.
 #include "plugin_service.h"
 
-#include <cstddef>
 #include <string>
-#include <string_view>
 
+#include "request/dhcp_protocol.h"
 #include "request/plugin_request.h"
 #include "settings_check.h"
 
@@ -12,26 +11,13 @@ namespace dhcp_plugin {
 
 namespace {
 
-constexpr char16_t kRequestName[] = u"RunDHCPServer";
-constexpr char16_t kSubnetMaskKey[] = u"DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER";
-constexpr char16_t kGatewayKey[] = u"DHCP_ZOR_PLUGIN_GATEWAY_PARAMETER";
-constexpr char16_t kDuringTimeKey[] = u"DHCP_ZOR_PLUGIN_DURING_TIME_PARAMETER";
-constexpr char16_t kRangeIpKey[] = u"DHCP_ZOR_PLUGIN_RANGE_IP_PARAMETER";
-constexpr char16_t kReturnCodeKey[] = u"ZOR_PLUGIN_RESPONSE_RETURN_CODE";
-constexpr char16_t kMessageKey[] = u"ZOR_PLUGIN_RESPONSE_MESSAGE";
-constexpr std::u16string_view kSeparator = u"@@@";
-
-// The request record offers its name only through its message text. A parsed name never holds
-// "@@@" (it is the text before the first one), so it is the text up to the first separator.
-std::u16string RequestNameOf(const CPluginRequest& request) {
-  int emptyName = 0;
-  std::u16string text = request.BuildRequestText(emptyName);
-  const std::size_t separator = text.find(kSeparator);
-  if (separator != std::u16string::npos) {
-    text.resize(separator);
-  }
-  return text;
-}
+using dhcp_protocol::kDuringTimeKey;
+using dhcp_protocol::kGatewayKey;
+using dhcp_protocol::kMessageKey;
+using dhcp_protocol::kRangeIpKey;
+using dhcp_protocol::kReturnCodeKey;
+using dhcp_protocol::kRunDhcpServer;
+using dhcp_protocol::kSubnetMaskKey;
 
 std::u16string ParamOf(const CPluginRequest& request, const char16_t* key) {
   std::u16string value;
@@ -48,7 +34,7 @@ std::u16string ToText(int number) {
 
 std::u16string BuildReply(int code, const std::u16string& message) {
   CPluginRequest reply;
-  reply.SetRequestName(kRequestName);
+  reply.SetRequestName(kRunDhcpServer);
   reply.SetParam(kReturnCodeKey, ToText(code));
   reply.SetParam(kMessageKey, message);
   int emptyName = 0;
@@ -57,8 +43,8 @@ std::u16string BuildReply(int code, const std::u16string& message) {
 
 Answer AnswerRequest(const std::u16string& requestText) {
   const CPluginRequest request(requestText);
-  const std::u16string name = RequestNameOf(request);
-  if (name != kRequestName) {
+  const std::u16string& name = request.GetRequestName();
+  if (name != kRunDhcpServer) {
     return {kUnknownRequest,
             BuildReply(kUnknownRequest, u"Unknown request \"" + QuoteForMessage(name) +
                                             u"\"; this plugin serves only RunDHCPServer.")};

@@ -25,6 +25,7 @@ void ExpectRecord(const CPluginRequest& record, const std::u16string& name,
   for (const auto& [key, value] : params) {
     paramText += (paramText.empty() ? u"" : u"@@@") + key + u"=" + value;
   }
+  EXPECT_EQ(record.GetRequestName(), name);
   EXPECT_EQ(emptyName, name.empty() ? 1 : 0);
   EXPECT_EQ(text, name.empty() ? u"" : params.empty() ? name : name + u"@@@" + paramText);
   EXPECT_EQ(record.CountParams(), static_cast<int>(params.size()));
@@ -45,6 +46,7 @@ void ExpectSameAsLiteral(const std::u16string& text) {
   int emptyName = -1;
   const std::u16string built = record.BuildRequestText(emptyName);
   const std::u16string params = expected.table.BuildParamText();
+  ASSERT_EQ(record.GetRequestName(), expected.name);
   ASSERT_EQ(emptyName, expected.name.empty() ? 1 : 0);
   if (!expected.name.empty()) {
     ASSERT_EQ(built, params.empty() ? expected.name : expected.name + u"@@@" + params);
