@@ -21,7 +21,8 @@ void Check(bool condition) {
 // Names worth asking for: the system's own, odd letter case and blanks, brackets, quotes, a lone
 // surrogate, and the empty name.
 const std::array<std::u16string_view, 10> kNames = {
-    u"PARAMS", u"SubNetMask", u"gateway", u" RangeIp ", u"", u"a]b", u";x", u"\"q\"", u"\xD800", u"k"};
+    u"PARAMS", u"SubNetMask", u"gateway", u" RangeIp ", u"",
+    u"a]b",    u";x",         u"\"q\"",   u"\xD800",    u"k"};
 
 }  // namespace
 
@@ -51,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto value = platform::FindProfileValue(text, section, key);
   std::u16string_view result = platform::TrimProfileDefault(u"@1@ ");
   if (value) {
-    Check(value->empty() ||
-          (value->data() >= text.data() && value->data() + value->size() <= text.data() + text.size()));
+    Check(value->empty() || (value->data() >= text.data() &&
+                             value->data() + value->size() <= text.data() + text.size()));
     result = *value;
   }
 

@@ -7,7 +7,10 @@
 
 namespace {
 
-std::u16string Key(int i) { return u"K" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) + std::u16string(static_cast<std::size_t>(i / 26 + 1), u'x'); }
+std::u16string Key(int i) {
+  return u"K" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) +
+         std::u16string(static_cast<std::size_t>(i / 26 + 1), u'x');
+}
 
 TEST(ParamTable, NewTableIsEmpty) {
   const CParamTable table;

@@ -159,7 +159,7 @@ TEST(RequestText, RoundTripsWhenNoTextHoldsAtSigns) {
 // Random texts over an alphabet rich in separators and "=": the parser must leave exactly the
 // record the literal walk leaves.
 TEST(RequestText, AgreesWithLiteralWalkOnRandomTexts) {
-  const std::vector<std::u16string> pieces = {u"@",  u"@@@", u"=", u"a",          u"b",
+  const std::vector<std::u16string> pieces = {u"@", u"@@@", u"=", u"a",          u"b",
                                               u"K", u"k1",  u"",  u"\U0001F600", u"@@@K="};
   std::mt19937 random(20261208);
   for (int round = 0; round < 20000; ++round) {
