@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
 #include <string>
 #include <string_view>
 
@@ -50,6 +49,23 @@ std::u16string ReadSetting(const CIniReader& reader, const char* key) {
   return value;
 }
 
+// Reads the four settings and sends them to the plugin in a "RunDHCPServer" request.
+void StartDhcpServer() {
+  std::array<std::u16string, kSettingCount> settings;
+  const CIniReader reader;
+  for (std::size_t i = 0; i < kSettingCount; ++i) {
+    settings[i] = ReadSetting(reader, kSettingKeys[i]);
+  }
+
+  const auto request = std::make_unique<CDhcpServerRequest>();
+  request->SetPluginPath(Widen(kPluginLibrary));
+  request->SetSubnetMask(settings[kSubnetMask]);
+  request->SetGateway(settings[kGateway]);
+  request->SetDuringTime(settings[kDuringTime]);
+  request->SetRangeIp(settings[kRangeIp]);
+  request->RunDHCPServer();
+}
+
 }  // namespace
 
 int RegisterComponent(const char* libraryName) {
@@ -74,23 +90,12 @@ int RunLauncher() {
   if (registered < 0) {
     return registered;
   }
-
-  std::array<std::u16string, kSettingCount> settings;
-  const CIniReader reader;
-  for (std::size_t i = 0; i < kSettingCount; ++i) {
-    settings[i] = ReadSetting(reader, kSettingKeys[i]);
+  // Only the registration decides the exit code. Running out of memory while reading the settings
+  // or handling the request (a reply can be large) ends the run like any other failure after it,
+  // instead of terminating the process.
+  try {
+    StartDhcpServer();
+  } catch (...) {
   }
-
-  // Only the registration decides the exit code, so a request that cannot be allocated is skipped.
-  const std::unique_ptr<CDhcpServerRequest> request(new (std::nothrow) CDhcpServerRequest);
-  if (!request) {
-    return 0;
-  }
-  request->SetPluginPath(Widen(kPluginLibrary));
-  request->SetSubnetMask(settings[kSubnetMask]);
-  request->SetGateway(settings[kGateway]);
-  request->SetDuringTime(settings[kDuringTime]);
-  request->SetRangeIp(settings[kRangeIp]);
-  request->RunDHCPServer();
   return 0;
 }

@@ -15,7 +15,7 @@ int RegisterComponent(const char* libraryName);
 // RegisterComponent's code at once when it is negative. Otherwise reads "SubNetMask", "Gateway",
 // "DuringTime" and "RangeIp" from section "PARAMS" of "..\config\fylDHCPServer.ini" (relative to
 // the current directory), sends them in that order to the plugin ".\mekDHCPPluginu.dll" in a
-// "RunDHCPServer" request and returns 0, whatever the settings file and the plugin did. A setting
-// that is missing, does not fit in 199 bytes of UTF-8, or holds "@" (which would break the message
-// text's fields) is sent as an empty value.
+// "RunDHCPServer" request and returns 0, whatever the settings file and the plugin did (memory
+// running out on the way included). A setting that is missing, does not fit in 199 bytes of UTF-8,
+// or holds "@" (which would break the message text's fields) is sent as an empty value.
 int RunLauncher();
