@@ -9,58 +9,84 @@ namespace platform {
 
 namespace {
 
-constexpr char32_t kMaxCodePoint = 0x10FFFF;
-
 bool IsSurrogate(char32_t c) {
   return c >= 0xD800 && c <= 0xDFFF;
 }
-bool IsContinuation(unsigned char byte) {
-  return (byte & 0xC0U) == 0x80U;
-}
 
 }  // namespace
+
+std::size_t Utf8SequenceLength(unsigned char lead) {
+  if (lead < 0x80) {
+    return 1;
+  }
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    return 2;
+  }
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    return 3;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    return 4;
+  }
+  return 0;
+}
+
+bool DecodeUtf8Sequence(std::string_view sequence, char32_t& c) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
+  const std::size_t length = sequence.size();
+  if (length == 1) {
+    c = bytes[0];
+    return true;
+  }
+  // The second byte's range rules out overlong forms, encoded surrogates and code points past
+  // U+10FFFF.
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (bytes[0] == 0xE0) {
+    low = 0xA0;
+  } else if (bytes[0] == 0xED) {
+    high = 0x9F;
+  } else if (bytes[0] == 0xF0) {
+    low = 0x90;
+  } else if (bytes[0] == 0xF4) {
+    high = 0x8F;
+  }
+  if (bytes[1] < low || bytes[1] > high) {
+    return false;
+  }
+  char32_t decoded = bytes[0] & (0x7FU >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((bytes[k] & 0xC0U) != 0x80U) {
+      return false;
+    }
+    decoded = (decoded << 6U) | (bytes[k] & 0x3FU);
+  }
+  c = decoded;
+  return true;
+}
+
+void AppendUtf16(char32_t c, std::u16string& out) {
+  if (c >= 0x10000) {
+    const char32_t v = c - 0x10000;
+    out += static_cast<char16_t>(0xD800 + (v >> 10U));
+    out += static_cast<char16_t>(0xDC00 + (v & 0x3FFU));
+  } else {
+    out += static_cast<char16_t>(c);
+  }
+}
 
 bool Utf8ToUtf16(std::string_view in, std::u16string& out) {
   std::u16string result;
   result.reserve(in.size());
   std::size_t i = 0;
   while (i < in.size()) {
-    const auto lead = static_cast<unsigned char>(in[i]);
-    std::size_t extra = 0;
+    const std::size_t length = Utf8SequenceLength(static_cast<unsigned char>(in[i]));
     char32_t c = 0;
-    char32_t least = 0;  // the smallest code point that needs this many bytes
-    if (lead < 0x80U) {
-      c = lead;
-    } else if ((lead & 0xE0U) == 0xC0U) {
-      extra = 1, c = lead & 0x1FU, least = 0x80;
-    } else if ((lead & 0xF0U) == 0xE0U) {
-      extra = 2, c = lead & 0x0FU, least = 0x800;
-    } else if ((lead & 0xF8U) == 0xF0U) {
-      extra = 3, c = lead & 0x07U, least = 0x10000;
-    } else {
+    if (length == 0 || in.size() - i < length || !DecodeUtf8Sequence(in.substr(i, length), c)) {
       return false;
     }
-    if (in.size() - i <= extra) {
-      return false;
-    }
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto byte = static_cast<unsigned char>(in[i + k]);
-      if (!IsContinuation(byte)) {
-        return false;
-      }
-      c = (c << 6U) | (byte & 0x3FU);
-    }
-    if (c < least || c > kMaxCodePoint || IsSurrogate(c)) {
-      return false;
-    }
-    if (c >= 0x10000) {
-      const char32_t v = c - 0x10000;
-      result += static_cast<char16_t>(0xD800 + (v >> 10U));
-      result += static_cast<char16_t>(0xDC00 + (v & 0x3FFU));
-    } else {
-      result += static_cast<char16_t>(c);
-    }
-    i += extra + 1;
+    AppendUtf16(c, result);
+    i += length;
   }
   out = std::move(result);
   return true;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/text.h"
+
 namespace platform {
 
 namespace {
@@ -57,58 +59,13 @@ bool IsWellFormed(std::u16string_view s) {
   return true;
 }
 
-// The length of the UTF-8 sequence a byte opens: 1 for ASCII, 2 to 4 for a lead byte, 0 for a
-// byte that cannot open a well-formed sequence.
-std::size_t SequenceLength(unsigned char lead) {
-  if (lead < 0x80) {
-    return 1;
-  }
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    return 2;
-  }
-  if (lead >= 0xE0 && lead <= 0xEF) {
-    return 3;
-  }
-  if (lead >= 0xF0 && lead <= 0xF4) {
-    return 4;
-  }
-  return 0;
-}
-
-// Decodes the well-formed sequence of length bytes at seq, or returns false. The second byte's
-// range excludes overlong forms, encoded surrogates and code points past U+10FFFF.
-bool DecodeSequence(const unsigned char* seq, std::size_t length, char32_t& c) {
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (seq[0] == 0xE0) {
-    low = 0xA0;
-  } else if (seq[0] == 0xED) {
-    high = 0x9F;
-  } else if (seq[0] == 0xF0) {
-    low = 0x90;
-  } else if (seq[0] == 0xF4) {
-    high = 0x8F;
-  }
-  if (seq[1] < low || seq[1] > high) {
-    return false;
-  }
-  c = seq[0] & (0x7FU >> length);
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((seq[k] & 0xC0U) != 0x80U) {
-      return false;
-    }
-    c = (c << 6U) | (seq[k] & 0x3FU);
-  }
-  return true;
-}
-
 // Decodes UTF-8, escaping undecodable bytes. Unless final, a sequence cut off by the end of in is
 // left alone. Returns the number of bytes consumed.
 std::size_t DecodeUtf8(std::string_view in, bool final, std::u16string& out) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(in.data());
   std::size_t i = 0;
   while (i < in.size()) {
-    const std::size_t length = SequenceLength(bytes[i]);
+    const std::size_t length = Utf8SequenceLength(bytes[i]);
     if (length == 1) {
       out += static_cast<char16_t>(bytes[i]);
       ++i;
@@ -119,13 +76,8 @@ std::size_t DecodeUtf8(std::string_view in, bool final, std::u16string& out) {
       break;
     }
     char32_t c = 0;
-    if (length > 1 && complete && DecodeSequence(bytes + i, length, c)) {
-      if (c >= 0x10000) {
-        out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10U));
-        out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FFU));
-      } else {
-        out += static_cast<char16_t>(c);
-      }
+    if (length > 1 && complete && DecodeUtf8Sequence(in.substr(i, length), c)) {
+      AppendUtf16(c, out);
       i += length;
     } else {
       out += static_cast<char16_t>(kEscapeBase + bytes[i]);
