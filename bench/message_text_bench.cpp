@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "literal_walk.h"
 #include "request/plugin_request.h"
-#include "tests/request/literal_parse.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "literal_walk.h"
 #include "request/plugin_request.h"
-#include "tests/request/literal_parse.h"
 
 namespace {
 

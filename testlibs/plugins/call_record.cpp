@@ -14,26 +14,11 @@ namespace {
 // Lives in the plugin's own image, so it starts again at 0 whenever the library is loaded anew.
 int callsSinceLoad = 0;
 
-std::string EscapeLine(const std::string& text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (const char c : text) {
-    if (c == '\\') {
-      escaped += "\\\\";
-    } else if (c == '\n') {
-      escaped += "\\n";
-    } else {
-      escaped += c;
-    }
-  }
-  return escaped;
-}
-
 }  // namespace
 
 void RecordCall(const char* entryPoint, const std::u16string& text) noexcept {
   const int n = ++callsSinceLoad;
-  const char* const recordFile = std::getenv(kRecordFileVariable);
+  const char* const recordFile = std::getenv(test_support::kRecordFileVariable);
   if (recordFile == nullptr || *recordFile == '\0') {
     return;
   }
@@ -46,8 +31,8 @@ void RecordCall(const char* entryPoint, const std::u16string& text) noexcept {
     // symbol can keep the library from unloading, and the call count relies on it unloading.
     char number[16];
     std::snprintf(number, sizeof number, "%d", n);
-    const std::string line =
-        std::string(number) + '\t' + entryPoint + '\t' + EscapeLine(narrow) + '\n';
+    const std::string line = std::string(number) + '\t' + entryPoint + '\t' +
+                             test_support::EscapeForRecord(narrow) + '\n';
     // Binary mode: the line ends in "\n" on every platform.
     std::FILE* file = std::fopen(recordFile, "ab");
     if (file == nullptr) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "stand_in_replies.h"
+
 namespace stand_in {
 
 using namespace std::string_view_literals;
@@ -24,6 +26,23 @@ enum class HostileReply {
   kOverlongNumber,       // a return code of a million digits
 };
 
+// The hostile plugins, by the name of the library each is built as.
+struct HostilePlugin {
+  HostileReply shape;
+  const char* library;
+};
+inline constexpr HostilePlugin kHostilePlugins[] = {
+    {HostileReply::kHuge, "stand_in_plugin_hostile_huge"},
+    {HostileReply::kNuls, "stand_in_plugin_hostile_nuls"},
+    {HostileReply::kLoneSurrogates, "stand_in_plugin_hostile_lone_surrogates"},
+    {HostileReply::kSeparatorOnly, "stand_in_plugin_hostile_separator_only"},
+    {HostileReply::kEmpty, "stand_in_plugin_hostile_empty"},
+    {HostileReply::kManyAts, "stand_in_plugin_hostile_many_ats"},
+    {HostileReply::kFieldsWithoutEquals, "stand_in_plugin_hostile_fields_without_equals"},
+    {HostileReply::kManyKeys, "stand_in_plugin_hostile_many_keys"},
+    {HostileReply::kOverlongNumber, "stand_in_plugin_hostile_overlong_number"},
+};
+
 inline constexpr std::size_t kHugeReplyUnits = std::size_t{32} * 1024 * 1024;  // 64 MiB
 inline constexpr std::size_t kManyAtsUnits = std::size_t{4} * 1024 * 1024;
 inline constexpr std::size_t kFieldsWithoutEqualsUnits = std::size_t{4} * 1024 * 1024;
@@ -33,14 +52,9 @@ inline constexpr std::size_t kOverlongNumberDigits = std::size_t{1024} * 1024;
 inline constexpr std::u16string_view kHugeReplyHead =
     u"Huge@@@ZOR_PLUGIN_RESPONSE_RETURN_CODE=31@@@ZOR_PLUGIN_RESPONSE_MESSAGE=";
 
-// The message of the huge reply: what follows kHugeReplyHead, up to kHugeReplyUnits in all. It
-// never repeats within 4096 units and holds neither "@" nor "=" nor a surrogate.
+// The message of the huge reply: what follows kHugeReplyHead, up to kHugeReplyUnits in all.
 inline std::u16string HugeMessage() {
-  std::u16string message(kHugeReplyUnits - kHugeReplyHead.size(), u'\0');
-  for (std::size_t i = 0; i < message.size(); ++i) {
-    message[i] = static_cast<char16_t>(0x3000 + i % 0x1000);
-  }
-  return message;
+  return PatternMessage(kHugeReplyUnits - kHugeReplyHead.size());
 }
 
 // The message of the reply with NULs; its return code reads 4.

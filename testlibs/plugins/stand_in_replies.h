@@ -6,10 +6,26 @@
 
 namespace stand_in {
 
-// fixed_reply: RequestService replaces the text with kFixedReply and returns kFixedReplyStatus.
+// How a build of the recorder (recorder.cpp) answers RequestService.
+enum class Answer {
+  kUnchanged,    // leaves the text as it is and returns 0
+  kFixedReply,   // replaces the text with kFixedReply and returns kFixedReplyStatus
+  kOutOfMemory,  // lets std::bad_alloc escape
+};
+
 inline constexpr char16_t kFixedReply[] =
     u"ZZ@@@ZOR_PLUGIN_RESPONSE_RETURN_CODE=17@@@ZOR_PLUGIN_RESPONSE_MESSAGE=started";
 inline constexpr int kFixedReplyStatus = 42;
+
+// A message of units code units that never repeats within 4096 units, so a lost, doubled or
+// shifted block shows. It holds neither "@" nor "=" nor a surrogate.
+inline std::u16string PatternMessage(std::size_t units) {
+  std::u16string message(units, u'\0');
+  for (std::size_t i = 0; i < message.size(); ++i) {
+    message[i] = static_cast<char16_t>(0x3000 + i % 0x1000);
+  }
+  return message;
+}
 
 // long_reply: RequestService replaces the text with kLongReplyHead followed by LongMessage() and
 // returns kLongReplyStatus; the reply's return code reads kLongReplyCode.
@@ -19,14 +35,8 @@ inline constexpr int kLongReplyCode = -77;
 inline constexpr int kLongReplyStatus = 7;
 inline constexpr std::size_t kLongMessageUnits = std::size_t{512} * 1024;  // 1 MiB of UTF-16
 
-// A message of kLongMessageUnits code units that never repeats within 4096 units, so a lost,
-// doubled or shifted block shows. It holds neither "@" nor "=".
 inline std::u16string LongMessage() {
-  std::u16string message(kLongMessageUnits, u'\0');
-  for (std::size_t i = 0; i < message.size(); ++i) {
-    message[i] = static_cast<char16_t>(0x3000 + i % 0x1000);
-  }
-  return message;
+  return PatternMessage(kLongMessageUnits);
 }
 
 }  // namespace stand_in

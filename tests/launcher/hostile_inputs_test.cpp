@@ -12,25 +12,25 @@
 #include <vector>
 
 #include "deployment.h"
-#include "hostile_plugin_paths.h"
 #include "hostile_replies.h"
 #include "request/dhcp_server_request.h"
+#include "utf16.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using test_deployment::BuiltFile;
-using test_deployment::Deployment;
-using test_deployment::kRegistrationLine;
-using test_deployment::kSound;
-using test_deployment::kSoundFile;
-using test_deployment::RegistrationAndPluginRun;
-using test_deployment::Settings;
+using test_support::Deployment;
+using test_support::kRegistrationLine;
+using test_support::kSound;
+using test_support::kSoundFile;
+using test_support::RegistrationAndPluginRun;
+using test_support::Settings;
+using test_support::StandInLibrary;
 
-const fs::path kLauncher = BuiltFile(DHCP_TEST_LAUNCHER);
-const fs::path kSucceedingComponent = BuiltFile(DHCP_TEST_COMPONENT_SUCCEEDING);
-const fs::path kRecorderPlugin = BuiltFile(DHCP_TEST_PLUGIN_RECORDER);
+const fs::path kLauncher = test_support::BuiltLauncher();
+const fs::path kSucceedingComponent = StandInLibrary("stand_in_component_succeeding");
+const fs::path kRecorderPlugin = StandInLibrary("stand_in_plugin_recorder");
 
 constexpr std::size_t kMiB = std::size_t{1024} * 1024;
 
@@ -56,20 +56,6 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
     bytes[i] = static_cast<char>(byte(generator));
   }
   return bytes;
-}
-
-// The ASCII text in UTF-16LE, without a byte-order mark.
-std::string Utf16Le(std::string_view ascii) {
-  std::string bytes;
-  for (const char c : ascii) {
-    bytes += c;
-    bytes += '\0';
-  }
-  return bytes;
-}
-
-std::u16string Wide(const fs::path& path) {
-  return path.u16string();
 }
 
 TEST(HostileSettings, EveryDamagedSettingsFileStillSendsAWellFormedRequest) {
@@ -99,7 +85,9 @@ TEST(HostileSettings, EveryDamagedSettingsFileStillSendsAWellFormedRequest) {
       // Random UTF-16 units: lone surrogates, NULs, line ends and unassigned characters.
       {"a UTF-16 mark, random units, then the settings",
        [&](const Deployment& d) {
-         d.WriteSettings("\xFF\xFE" + RandomBytes(kMiB, 4) + Utf16Le("\r\n") + Utf16Le(kSoundFile));
+         d.WriteSettings(
+             "\xFF\xFE" + RandomBytes(kMiB, 4) +
+             test_support::Utf16Bytes(test_support::Utf16(std::string("\r\n") + kSoundFile)));
          return kSound;
        }},
       {"a folder in the file's place",
@@ -191,10 +179,9 @@ ReadBack ExpectedReadBack(stand_in::HostileReply shape) {
 }
 
 TEST(HostilePlugins, EveryHostileReplyIsCarriedAndReadWithoutHarm) {
-  const std::string request =
-      test_deployment::EscapedForRecord(test_deployment::RequestText(kSound));
+  const std::string request = test_support::EscapeForRecord(test_support::RequestText(kSound));
   for (const stand_in::HostilePlugin& plugin : stand_in::kHostilePlugins) {
-    SCOPED_TRACE(plugin.name);
+    SCOPED_TRACE(plugin.library);
     std::string replySummary;
     {
       std::u16string summary = stand_in::SummarizeText(stand_in::HostileReplyText(plugin.shape));
@@ -203,7 +190,7 @@ TEST(HostilePlugins, EveryHostileReplyIsCarriedAndReadWithoutHarm) {
     {
       const Deployment deployment(kLauncher);
       deployment.AddComponent(kSucceedingComponent);
-      deployment.AddPlugin(BuiltFile(plugin.path));
+      deployment.AddPlugin(StandInLibrary(plugin.library));
       deployment.WriteSettings(kSoundFile);
       const std::vector<std::string> expected = {kRegistrationLine, "1\tInitialize\t" + request,
                                                  "2\tRequestService\t" + request,
@@ -213,7 +200,7 @@ TEST(HostilePlugins, EveryHostileReplyIsCarriedAndReadWithoutHarm) {
 
     // The same reply taken in this process, where the request's reading of it shows.
     CDhcpServerRequest dhcp;
-    dhcp.SetPluginPath(Wide(BuiltFile(plugin.path)));
+    dhcp.SetPluginPath(StandInLibrary(plugin.library).u16string());
     dhcp.SetSubnetMask(u"255.255.255.0");
     dhcp.SetGateway(u"192.168.1.1");
     dhcp.SetDuringTime(u"3600");
@@ -239,11 +226,10 @@ TEST(HostilePlugins, RunningOutOfMemoryDuringTheRequestStillEndsWithZero) {
   // escaping a plugin breaks the plugin contract and cannot be survived there.
   GTEST_SKIP() << "an exception from a plugin cannot outlive the plugin on Windows";
 #endif
-  const std::string request =
-      test_deployment::EscapedForRecord(test_deployment::RequestText(kSound));
+  const std::string request = test_support::EscapeForRecord(test_support::RequestText(kSound));
   const Deployment deployment(kLauncher);
   deployment.AddComponent(kSucceedingComponent);
-  deployment.AddPlugin(BuiltFile(DHCP_TEST_PLUGIN_OUT_OF_MEMORY));
+  deployment.AddPlugin(StandInLibrary("stand_in_plugin_out_of_memory"));
   deployment.WriteSettings(kSoundFile);
   const std::vector<std::string> expected = {kRegistrationLine, "1\tInitialize\t" + request,
                                              "2\tRequestService\t" + request};

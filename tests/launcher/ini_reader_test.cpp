@@ -4,16 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
-namespace {
+#include "temp_folder.h"
+#include "utf16.h"
 
-namespace fs = std::filesystem;
+namespace {
 
 constexpr char kGuard = '#';
 constexpr std::size_t kGuardBytes = 8;
@@ -21,25 +18,9 @@ constexpr std::size_t kGuardBytes = 8;
 // A settings file in a folder of its own, removed afterwards.
 class SettingsFile : public testing::Test {
  protected:
-  SettingsFile() {
-    const auto tick = std::chrono::steady_clock::now().time_since_epoch().count();
-    folder_ = fs::temp_directory_path() / ("dhcp_ini_reader_test_" + std::to_string(tick) + "_" +
-                                           std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
-  }
-  ~SettingsFile() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
   // Writes the file and returns its name in the system's fixed form (UTF-8, backslashes).
   std::string Write(const std::string& bytes, const char* name = "fylDHCPServer.ini") {
-    const fs::path file = folder_ / name;
-    std::ofstream(file, std::ios::binary) << bytes;
-    const std::u8string utf8 = file.u8string();
-    std::string fixedForm(utf8.begin(), utf8.end());
-    std::replace(fixedForm.begin(), fixedForm.end(), '/', '\\');
-    return fixedForm;
+    return test_support::Utf8(test_support::FixedForm(folder_.Write(name, bytes)));
   }
 
   // Reads key into a buffer of capacity bytes followed by guard bytes, which must stay untouched.
@@ -57,7 +38,7 @@ class SettingsFile : public testing::Test {
     return std::string(buffer_.begin(), std::find(buffer_.begin(), buffer_.end(), '\0'));
   }
 
-  fs::path folder_;
+  test_support::TempFolder folder_;
   std::vector<char> buffer_;
 };
 

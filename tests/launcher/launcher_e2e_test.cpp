@@ -9,41 +9,31 @@
 #include "deployment.h"
 #include "launcher/launcher.h"
 #include "run_process.h"
+#include "utf16.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using test_deployment::BuiltFile;
-using test_deployment::kRegistrationLine;
-using test_deployment::kSound;
-using test_deployment::kSoundFile;
-using test_deployment::RegistrationAndPluginRun;
-using test_deployment::Settings;
+using test_support::kRegistrationLine;
+using test_support::kSound;
+using test_support::kSoundFile;
+using test_support::RegistrationAndPluginRun;
+using test_support::Settings;
+using test_support::StandInLibrary;
 
-const fs::path kLauncher = BuiltFile(DHCP_TEST_LAUNCHER);
-const fs::path kSucceedingComponent = BuiltFile(DHCP_TEST_COMPONENT_SUCCEEDING);
-const fs::path kPositiveComponent = BuiltFile(DHCP_TEST_COMPONENT_POSITIVE);
-const fs::path kFailingComponent = BuiltFile(DHCP_TEST_COMPONENT_FAILING);
-const fs::path kComponentWithoutEntryPoint = BuiltFile(DHCP_TEST_COMPONENT_WITHOUT_ENTRY_POINT);
-const fs::path kRecorderPlugin = BuiltFile(DHCP_TEST_PLUGIN_RECORDER);
+const fs::path kSucceedingComponent = StandInLibrary("stand_in_component_succeeding");
+const fs::path kPositiveComponent = StandInLibrary("stand_in_component_positive");
+const fs::path kFailingComponent = StandInLibrary("stand_in_component_failing");
+const fs::path kComponentWithoutEntryPoint =
+    StandInLibrary("stand_in_component_without_entry_point");
+const fs::path kRecorderPlugin = StandInLibrary("stand_in_plugin_recorder");
 
 // A deployment of the built launcher.
-class Deployment : public test_deployment::Deployment {
+class Deployment : public test_support::Deployment {
  public:
-  Deployment() : test_deployment::Deployment(kLauncher) {}
-  void AddPlugin() const { test_deployment::Deployment::AddPlugin(kRecorderPlugin); }
+  void AddPlugin() const { test_support::Deployment::AddPlugin(kRecorderPlugin); }
 };
-
-// The bytes of text in UTF-16LE, after the byte-order mark FF FE.
-std::string Utf16LeWithMark(const std::u16string& text) {
-  std::string bytes = "\xFF\xFE";
-  for (const char16_t unit : text) {
-    bytes += static_cast<char>(unit & 0xFFU);
-    bytes += static_cast<char>(unit >> 8U);
-  }
-  return bytes;
-}
 
 TEST(Launcher, RegistrationDecidesTheExitCodeAndWhetherThePluginRuns) {
   struct Case {
@@ -100,9 +90,10 @@ TEST(Launcher, SendsTheSettingsToThePluginAndOnlySoundOnes) {
       // Only a file in UTF-16 reads alike everywhere: Windows reads any other file in its ANSI
       // code page. The buffer's limit counts the value's UTF-8 bytes, not its characters.
       {"values beyond ASCII",
-       Utf16LeWithMark(u"[PARAMS]\r\nSubNetMask=" + std::u16string(197, u'7') +
-                       u"\u00E9\r\nGateway=" + std::u16string(198, u'7') +
-                       u"\u00E9\r\nDuringTime=\u00DF\r\nRangeIp=Z\u00FCrich-\u0394-\U0001F600\r\n"),
+       test_support::Utf16LeFile(
+           u"[PARAMS]\r\nSubNetMask=" + std::u16string(197, u'7') + u"\u00E9\r\nGateway=" +
+           std::u16string(198, u'7') +
+           u"\u00E9\r\nDuringTime=\u00DF\r\nRangeIp=Z\u00FCrich-\u0394-\U0001F600\r\n"),
        {std::string(197, '7') + "\xC3\xA9", "", "\xC3\x9F",
         "Z\xC3\xBCrich-\xCE\x94-\xF0\x9F\x98\x80"}},
       {"values holding @",

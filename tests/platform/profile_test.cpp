@@ -4,12 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -20,6 +18,9 @@
 #include <windows.h>
 #endif
 
+#include "temp_folder.h"
+#include "utf16.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -28,23 +29,9 @@ using namespace std::string_literals;
 constexpr std::size_t kSize = 64;
 const std::u16string kDefault = u"dflt";
 
-std::string Utf16Le(const std::u16string& text) {
-  std::string bytes = "\xFF\xFE";
-  for (const char16_t unit : text) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
-
-std::string Utf16Be(const std::u16string& text) {
-  std::string bytes = "\xFE\xFF";
-  for (const char16_t unit : text) {
-    bytes += static_cast<char>(unit >> 8);
-    bytes += static_cast<char>(unit & 0xFF);
-  }
-  return bytes;
-}
+using test_support::FixedForm;
+using test_support::Utf16BeFile;
+using test_support::Utf16LeFile;
 
 // One query of one file. The result must be the length of expected. differsOnWindows and
 // differsOnWine say why the platform's own reader is known to answer otherwise there.
@@ -85,7 +72,7 @@ const Case kCases[] = {
     {"exact fit", "[S]\nk=abcd", u"S", u"k", u"abcd", 5},
     {"value cut to size - 1", "[S]\nk=abcdef", u"S", u"k", u"abcd", 5},
     {"size 1 holds only the terminator", "[S]\nk=abc", u"S", u"k", u"", 1},
-    {"cut counts UTF-16 units", Utf16Le(u"[S]\nk=a😀z"), u"S", u"k", {u'a', 0xD83D}, 3},
+    {"cut counts UTF-16 units", Utf16LeFile(u"[S]\nk=a😀z"), u"S", u"k", {u'a', 0xD83D}, 3},
     {"default cut like a value", "[S]\n", u"S", u"k", u"dfl", 4},
     {"long value is not wrapped", "[S]\nk=" + kLongValue, u"S", u"k",
      std::u16string(kLongValue.begin(), kLongValue.end()), 70001, kDefault,
@@ -96,10 +83,10 @@ const Case kCases[] = {
     {"UTF-16LE mark only", "\xFF\xFE", u"S", u"k", kDefault},
     {"UTF-16BE mark only", "\xFE\xFF", u"S", u"k", kDefault},
     {"UTF-8 mark only", "\xEF\xBB\xBF", u"S", u"k", kDefault},
-    {"UTF-16LE", Utf16Le(u"[Pärams]\r\nk=Grüße 😀\r\n"), u"PäRAMS", u"K", u"Grüße 😀"},
-    {"UTF-16LE of odd length", Utf16Le(u"[S]\r\nk=v") + "\x41", u"S", u"k", u"v", kSize, kDefault,
-     nullptr, "a lone last byte is read as a unit of its own"},
-    {"UTF-16BE", Utf16Be(u"[S]\r\nk=Grüße 😀\r\n"), u"S", u"k", u"Grüße 😀", kSize, kDefault,
+    {"UTF-16LE", Utf16LeFile(u"[Pärams]\r\nk=Grüße 😀\r\n"), u"PäRAMS", u"K", u"Grüße 😀"},
+    {"UTF-16LE of odd length", Utf16LeFile(u"[S]\r\nk=v") + "\x41", u"S", u"k", u"v", kSize,
+     kDefault, nullptr, "a lone last byte is read as a unit of its own"},
+    {"UTF-16BE", Utf16BeFile(u"[S]\r\nk=Grüße 😀\r\n"), u"S", u"k", u"Grüße 😀", kSize, kDefault,
      "FE FF is not read as UTF-16BE"},
     {"UTF-8 mark dropped", "\xEF\xBB\xBF[S]\nk=v", u"S", u"k", u"v", kSize, kDefault,
      "the UTF-8 mark is kept and breaks the header on line 1"},
@@ -195,31 +182,12 @@ const Case kCases[] = {
 // A fresh folder of its own for each test, removed afterwards.
 class ProfileFiles : public testing::Test {
  protected:
-  ProfileFiles() {
-    const auto tick = std::chrono::steady_clock::now().time_since_epoch().count();
-    folder_ = fs::temp_directory_path() / ("dhcp_profile_test_" + std::to_string(tick) + "_" +
-                                           std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
-  }
-  ~ProfileFiles() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
   fs::path Write(const std::string& name, const std::string& bytes) const {
-    const fs::path file = folder_ / name;
-    std::ofstream(file, std::ios::binary) << bytes;
-    return file;
+    return temp_.Write(name, bytes);
   }
 
-  // The path in the system's fixed form, with backslashes between folders.
-  static std::u16string FixedForm(const fs::path& path) {
-    std::u16string text = path.u16string();
-    std::replace(text.begin(), text.end(), u'/', u'\\');
-    return text;
-  }
-
-  fs::path folder_;
+  test_support::TempFolder temp_;
+  const fs::path& folder_ = temp_.path();
 };
 
 TEST_F(ProfileFiles, AnswersAsThePlatformReader) {

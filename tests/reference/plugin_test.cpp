@@ -15,6 +15,7 @@
 #include "plugin_service.h"
 #include "request/dhcp_server_request.h"
 #include "request/plugin_request.h"
+#include "temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -27,8 +28,6 @@ constexpr char16_t kPluginPath[] = u".\\mekDHCPPluginu.dll";
 class Deployment : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device random;
-    root_ = fs::temp_directory_path() / ("dhcp-reference-" + std::to_string(random()));
     fs::create_directories(root_ / "bin");
     fs::copy_file(DHCP_REFERENCE_PLUGIN, root_ / "bin" / "mekDHCPPluginu.dll");
     fs::copy_file(DHCP_REFERENCE_COMPONENT, root_ / "bin" / "fylDHCPD.dll");
@@ -36,11 +35,7 @@ class Deployment : public ::testing::Test {
     fs::current_path(root_ / "bin");
   }
 
-  void TearDown() override {
-    fs::current_path(previous_);
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
+  void TearDown() override { fs::current_path(previous_); }
 
   std::string ReadLog() const {
     std::ifstream in(root_ / "log" / dhcp_plugin::kLogFileName, std::ios::binary);
@@ -49,7 +44,8 @@ class Deployment : public ::testing::Test {
     return text.str();
   }
 
-  fs::path root_;
+  test_support::TempFolder folder_{"dhcp-reference-"};
+  const fs::path& root_ = folder_.path();
   fs::path previous_;
 };
 

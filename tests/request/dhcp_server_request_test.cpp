@@ -7,13 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "record_file.h"
 #include "request/plugin_contract.h"
-#include "stand_in_plugins.h"
+#include "stand_in_replies.h"
+#include "stand_ins.h"
+#include "utf16.h"
 
 namespace {
 
-using stand_in::Line;
-using stand_in::Wide;
+using test_support::RecordLine;
+using test_support::StandInText;
+using test_support::UnchangedCalls;
 
 constexpr char16_t kMaskKey[] = u"DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER";
 constexpr char16_t kGatewayKey[] = u"DHCP_ZOR_PLUGIN_GATEWAY_PARAMETER";
@@ -22,14 +26,8 @@ constexpr char16_t kRangeIpKey[] = u"DHCP_ZOR_PLUGIN_RANGE_IP_PARAMETER";
 constexpr char16_t kReturnCodeKey[] = u"ZOR_PLUGIN_RESPONSE_RETURN_CODE";
 constexpr char16_t kMessageKey[] = u"ZOR_PLUGIN_RESPONSE_MESSAGE";
 
-// The three record lines of one request whose text the plugin leaves unchanged.
-std::vector<std::string> UnchangedCalls(const std::u16string& text) {
-  return {Line(1, kInitializeEntry, text), Line(2, kRequestServiceEntry, text),
-          Line(3, kReleaseEntry, text)};
-}
-
 TEST(DhcpServerRequest, SendsAllFourParametersInSetterOrder) {
-  const stand_in::ScopedRecordFile record;
+  const test_support::ScopedRecordFile record;
   using Setter = int (CDhcpServerRequest::*)(std::u16string);
   struct Parameter {
     Setter set;
@@ -45,7 +43,7 @@ TEST(DhcpServerRequest, SendsAllFourParametersInSetterOrder) {
 
   // All four empty: each setter reports -1, and all four keys still go out, empty.
   CDhcpServerRequest request;
-  request.SetPluginPath(Wide(stand_in::kRecorderPlugin));
+  request.SetPluginPath(StandInText("stand_in_plugin_recorder"));
   for (const auto& p : parameters) {
     EXPECT_EQ((request.*p.set)(u""), -1);
     EXPECT_EQ(request.HasParamValue(p.key), -1);
@@ -89,7 +87,7 @@ TEST(DhcpServerRequest, SendsAllFourParametersInSetterOrder) {
 }
 
 TEST(DhcpServerRequest, TakesReturnCodeAndMessageFromTheLastReply) {
-  const stand_in::ScopedRecordFile record;
+  const test_support::ScopedRecordFile record;
   CDhcpServerRequest request;
   request.SetSubnetMask(u"255.255.255.0");
   request.SetGateway(u"10.0.0.1");
@@ -101,18 +99,18 @@ TEST(DhcpServerRequest, TakesReturnCodeAndMessageFromTheLastReply) {
       u"@@@DHCP_ZOR_PLUGIN_RANGE_IP_PARAMETER=10.0.0.2-10.0.0.9";
 
   // The reply's first field is ignored; the plugin's own status is not the return code.
-  request.SetPluginPath(Wide(stand_in::kFixedReplyPlugin));
+  request.SetPluginPath(StandInText("stand_in_plugin_fixed_reply"));
   EXPECT_EQ(request.RunDHCPServer(), 17);
   EXPECT_EQ(request.GetReturnCode(), 17);
   EXPECT_EQ(request.GetResponseMessage(), u"started");
   EXPECT_EQ(record.Lines(), (std::vector<std::string>{
-                                Line(1, kInitializeEntry, requestText),
-                                Line(2, kRequestServiceEntry, requestText),
-                                Line(3, kReleaseEntry, stand_in::kFixedReply),
+                                RecordLine(1, kInitializeEntry, requestText),
+                                RecordLine(2, kRequestServiceEntry, requestText),
+                                RecordLine(3, kReleaseEntry, stand_in::kFixedReply),
                             }));
 
   // Every later run overwrites both, also when the plugin is never called.
-  const std::u16string missing = Wide(stand_in::kFixedReplyPlugin) + u".missing";
+  const std::u16string missing = StandInText("stand_in_plugin_fixed_reply") + u".missing";
   struct Run {
     const char* what;
     std::u16string path;
@@ -120,15 +118,15 @@ TEST(DhcpServerRequest, TakesReturnCodeAndMessageFromTheLastReply) {
     std::u16string message;
   };
   const std::vector<Run> runs = {
-      {"a plugin that leaves the text alone", Wide(stand_in::kUnchangedPlugin), 0, u""},
-      {"the fixed reply again", Wide(stand_in::kFixedReplyPlugin), 17, u"started"},
+      {"a plugin that leaves the text alone", StandInText("stand_in_plugin_unchanged"), 0, u""},
+      {"the fixed reply again", StandInText("stand_in_plugin_fixed_reply"), 17, u"started"},
       {"no plugin path", u"", 0, u""},
-      {"the fixed reply again", Wide(stand_in::kFixedReplyPlugin), 17, u"started"},
+      {"the fixed reply again", StandInText("stand_in_plugin_fixed_reply"), 17, u"started"},
       {"a missing library", missing, 0, u""},
-      {"the fixed reply again", Wide(stand_in::kFixedReplyPlugin), 17, u"started"},
-      {"a plugin without Release", Wide(stand_in::kNoReleasePlugin), 0, u""},
-      {"a reply of one mebibyte", Wide(stand_in::kLongReplyPlugin), stand_in::kLongReplyCode,
-       stand_in::LongMessage()},
+      {"the fixed reply again", StandInText("stand_in_plugin_fixed_reply"), 17, u"started"},
+      {"a plugin without Release", StandInText("stand_in_plugin_no_release"), 0, u""},
+      {"a reply of one mebibyte", StandInText("stand_in_plugin_long_reply"),
+       stand_in::kLongReplyCode, stand_in::LongMessage()},
   };
   for (const auto& run : runs) {
     SCOPED_TRACE(run.what);
@@ -177,7 +175,7 @@ TEST(DhcpServerRequest, ReadsTheReturnCodeAsTheCLibraryDoes) {
       {u"\U0001D7D98", 0},  // MATHEMATICAL DOUBLE-STRUCK DIGIT ONE, then 8
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(stand_in::Narrow(c.text));
+    SCOPED_TRACE(test_support::Utf8(c.text));
     CDhcpServerRequest request;
     request.SetParam(kReturnCodeKey, c.text);
     EXPECT_EQ(request.RunDHCPServer(), c.code);
@@ -192,7 +190,7 @@ TEST(DhcpServerRequest, KeepsTheWholeMessageAfterItsKey) {
       u"",        u"  blanks kept  ", u"d\u00E9marr\u00E9 \u2713 \U0001F600",
   };
   for (const auto& message : messages) {
-    SCOPED_TRACE(stand_in::Narrow(message));
+    SCOPED_TRACE(test_support::Utf8(message));
     CDhcpServerRequest request;
     request.SetParam(kMessageKey, message);
     request.SetParam(kReturnCodeKey, u"3");

@@ -3,20 +3,21 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/library.h"
+#include "record_file.h"
 #include "request/plugin_contract.h"
 #include "request/plugin_request.h"
-#include "stand_in_plugins.h"
+#include "stand_in_replies.h"
+#include "stand_ins.h"
+#include "temp_folder.h"
 
 namespace {
 
-using stand_in::Line;
-using stand_in::Wide;
+using test_support::RecordLine;
+using test_support::StandInText;
 
 constexpr char16_t kSentinel[] = u"reply left alone";
 
@@ -29,16 +30,15 @@ CPluginRequest MakeRequest(const std::u16string& path, const std::u16string& nam
 }
 
 TEST(Execute, FailsBeforeTheCallInTheOrderOfItsChecks) {
-  const stand_in::ScopedRecordFile record;
-  const std::filesystem::path folder = std::filesystem::temp_directory_path();
+  const test_support::ScopedRecordFile record;
+  const test_support::TempFolder folder;
   // A file that only looks like a library.
   const std::filesystem::path fakeLibrary =
-      folder / ("dhcp_not_a_library_" + std::to_string(std::random_device()()) + ".so");
-  std::ofstream(fakeLibrary) << "this is text, not a library\n";
+      folder.Write("not_a_library.so", "this is text, not a library\n");
 
-  const std::u16string recorder = Wide(stand_in::kRecorderPlugin);
-  const std::u16string noRelease = Wide(stand_in::kNoReleasePlugin);
-  const std::u16string missing = Wide((folder / "dhcp_no_such_plugin.so").string());
+  const std::u16string recorder = StandInText("stand_in_plugin_recorder");
+  const std::u16string noRelease = StandInText("stand_in_plugin_no_release");
+  const std::u16string missing = (folder.path() / "no_such_plugin.so").u16string();
   struct Case {
     const char* what;
     std::u16string path;
@@ -52,8 +52,8 @@ TEST(Execute, FailsBeforeTheCallInTheOrderOfItsChecks) {
       {"no name, a missing library", missing, u"", 1},
       {"no name, a plugin without Release", noRelease, u"", 1},
       {"a missing library", missing, u"N", 2},
-      {"a file that is no library", Wide(fakeLibrary.string()), u"N", 2},
-      {"a folder", Wide(folder.string()), u"N", 2},
+      {"a file that is no library", fakeLibrary.u16string(), u"N", 2},
+      {"a folder", folder.path().u16string(), u"N", 2},
       {"a path that is not valid UTF-16", u"\xD800.so", u"N", 2},
       {"a plugin without Release", noRelease, u"N", 4},
   };
@@ -65,7 +65,6 @@ TEST(Execute, FailsBeforeTheCallInTheOrderOfItsChecks) {
     EXPECT_EQ(reply, kSentinel);
     EXPECT_TRUE(record.Lines().empty());
   }
-  std::filesystem::remove(fakeLibrary);
 
   // The plugin without Release records the calls it gets, so the record checks above can fail.
   {
@@ -78,30 +77,30 @@ TEST(Execute, FailsBeforeTheCallInTheOrderOfItsChecks) {
     initialize(u"called directly");
   }
   EXPECT_EQ(record.Lines(),
-            std::vector<std::string>{Line(1, kInitializeEntry, u"called directly")});
+            std::vector<std::string>{RecordLine(1, kInitializeEntry, u"called directly")});
 }
 
 TEST(Execute, CallsTheThreeEntryPointsInOrderAndReturnsThePluginsStatus) {
-  const stand_in::ScopedRecordFile record;
+  const test_support::ScopedRecordFile record;
 
   // fixed_reply replaces the text: Initialize and RequestService see the request, Release the
   // reply.
-  const CPluginRequest fixed = MakeRequest(Wide(stand_in::kFixedReplyPlugin), u"Start");
+  const CPluginRequest fixed = MakeRequest(StandInText("stand_in_plugin_fixed_reply"), u"Start");
   std::u16string reply = kSentinel;
   EXPECT_EQ(fixed.Execute(reply), stand_in::kFixedReplyStatus);
   EXPECT_EQ(reply, stand_in::kFixedReply);
   EXPECT_EQ(record.Lines(), (std::vector<std::string>{
-                                Line(1, kInitializeEntry, u"Start@@@KEY=value"),
-                                Line(2, kRequestServiceEntry, u"Start@@@KEY=value"),
-                                Line(3, kReleaseEntry, stand_in::kFixedReply),
+                                RecordLine(1, kInitializeEntry, u"Start@@@KEY=value"),
+                                RecordLine(2, kRequestServiceEntry, u"Start@@@KEY=value"),
+                                RecordLine(3, kReleaseEntry, stand_in::kFixedReply),
                             }));
 
   // A plugin that leaves the text alone gives the request back as the reply, with its status 0.
-  for (const char* path : {stand_in::kUnchangedPlugin, stand_in::kRecorderPlugin}) {
-    SCOPED_TRACE(path);
+  for (const char* plugin : {"stand_in_plugin_unchanged", "stand_in_plugin_recorder"}) {
+    SCOPED_TRACE(plugin);
     record.Clear();
     CPluginRequest request;
-    request.SetPluginPath(Wide(path));
+    request.SetPluginPath(StandInText(plugin));
     request.SetRequestName(u"Name only");
     reply = kSentinel;
     EXPECT_EQ(request.Execute(reply), 0);
@@ -116,19 +115,19 @@ TEST(Execute, CallsTheThreeEntryPointsInOrderAndReturnsThePluginsStatus) {
   // Each Execute loads the library afresh: the recorder's call count starts again at 1, and
   // Initialize comes once per request.
   EXPECT_EQ(record.Lines(), (std::vector<std::string>{
-                                Line(1, kInitializeEntry, u"Name only"),
-                                Line(2, kRequestServiceEntry, u"Name only"),
-                                Line(3, kReleaseEntry, u"Name only"),
-                                Line(1, kInitializeEntry, u"Name only@@@A=1@@@B=x=y"),
-                                Line(2, kRequestServiceEntry, u"Name only@@@A=1@@@B=x=y"),
-                                Line(3, kReleaseEntry, u"Name only@@@A=1@@@B=x=y"),
+                                RecordLine(1, kInitializeEntry, u"Name only"),
+                                RecordLine(2, kRequestServiceEntry, u"Name only"),
+                                RecordLine(3, kReleaseEntry, u"Name only"),
+                                RecordLine(1, kInitializeEntry, u"Name only@@@A=1@@@B=x=y"),
+                                RecordLine(2, kRequestServiceEntry, u"Name only@@@A=1@@@B=x=y"),
+                                RecordLine(3, kReleaseEntry, u"Name only@@@A=1@@@B=x=y"),
                             }));
 }
 
 TEST(Execute, RecordsEachCallOnOneLine) {
-  const stand_in::ScopedRecordFile record;
+  const test_support::ScopedRecordFile record;
   CPluginRequest request;
-  request.SetPluginPath(Wide(stand_in::kRecorderPlugin));
+  request.SetPluginPath(StandInText("stand_in_plugin_recorder"));
   request.SetRequestName(u"C:\\dir\\");
   request.SetParam(u"K", u"two\nlines\ttab \u00E9\U0001F600");
   std::u16string reply;
@@ -147,7 +146,7 @@ TEST(Execute, RecordsEachCallOnOneLine) {
 }
 
 TEST(Execute, BringsBackAReplyOfOneMebibyteWhole) {
-  const CPluginRequest request = MakeRequest(Wide(stand_in::kLongReplyPlugin), u"Long");
+  const CPluginRequest request = MakeRequest(StandInText("stand_in_plugin_long_reply"), u"Long");
   const std::u16string expected = stand_in::kLongReplyHead + stand_in::LongMessage();
   for (int run = 0; run < 2; ++run) {
     std::u16string reply = kSentinel;
@@ -158,9 +157,9 @@ TEST(Execute, BringsBackAReplyOfOneMebibyteWhole) {
 }
 
 TEST(Execute, LoadsPathsWrittenInTheSystemsForm) {
-  const stand_in::ScopedRecordFile record;
+  const test_support::ScopedRecordFile record;
   // Backslashes separate the folders.
-  std::u16string backslashed = Wide(stand_in::kRecorderPlugin);
+  std::u16string backslashed = StandInText("stand_in_plugin_recorder");
   std::replace(backslashed.begin(), backslashed.end(), u'/', u'\\');
   CPluginRequest request = MakeRequest(backslashed, u"Backslashes");
   std::u16string reply;
@@ -168,10 +167,10 @@ TEST(Execute, LoadsPathsWrittenInTheSystemsForm) {
   EXPECT_EQ(reply, u"Backslashes@@@KEY=value");
 
   // ".\" names the current directory.
-  const std::filesystem::path plugin = std::filesystem::path(stand_in::kRecorderPlugin);
+  const std::filesystem::path plugin = test_support::StandInLibrary("stand_in_plugin_recorder");
   const std::filesystem::path previous = std::filesystem::current_path();
   std::filesystem::current_path(plugin.parent_path());
-  request.SetPluginPath(u".\\" + Wide(plugin.filename().string()));
+  request.SetPluginPath(u".\\" + plugin.filename().u16string());
   request.SetRequestName(u"Relative");
   reply.clear();
   const int status = request.Execute(reply);

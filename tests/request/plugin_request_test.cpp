@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "literal_parse.h"
+#include "literal_walk.h"
 
 namespace {
 

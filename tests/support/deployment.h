@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-namespace test_deployment {
+#include "record_format.h"
+#include "stand_ins.h"
+#include "temp_folder.h"
 
-// A path handed over by the build as a UTF-8 compile definition, in the platform's preferred form.
-std::filesystem::path BuiltFile(const char* utf8Path);
+namespace test_support {
 
 // An installed launcher in a fresh temporary folder (the root): bin/ (the launcher, and the
 // component and the plugin when added), config/ and log/. The launcher runs in bin/; the stand-ins
@@ -20,10 +21,9 @@ std::filesystem::path BuiltFile(const char* utf8Path);
 class Deployment {
  public:
   // Copies the launcher built at launcher into bin/.
-  explicit Deployment(const std::filesystem::path& launcher);
+  explicit Deployment(const std::filesystem::path& launcher = BuiltLauncher());
   Deployment(const Deployment&) = delete;
   Deployment& operator=(const Deployment&) = delete;
-  ~Deployment();
 
   // Installs builtComponent as bin/fylDHCPD.dll.
   void AddComponent(const std::filesystem::path& builtComponent) const;
@@ -54,7 +54,7 @@ class Deployment {
   std::filesystem::path Bin() const;
   std::filesystem::path RecordFile() const;
 
-  std::filesystem::path root_;
+  TempFolder root_;
   std::filesystem::path launcherName_;
 };
 
@@ -73,15 +73,13 @@ extern const char kSoundFile[];
 // The "RunDHCPServer" request text that carries settings, as UTF-8.
 std::string RequestText(const Settings& settings);
 
-// The record line of the stand-in component's registration.
-extern const char kRegistrationLine[];
-
 // What a recorder leaves behind after a registration and one plugin run on the request carrying
 // settings: the recorder leaves the text unchanged, so Release sees the request too.
 std::vector<std::string> RegistrationAndPluginRun(const Settings& settings);
 
-// text as a record file holds it (see testlibs/plugins/call_record.h): "\" as "\\" and a newline
-// as "\n".
-std::string EscapedForRecord(const std::string& text);
+}  // namespace test_support
 
+// The names the end-to-end tests first used.
+namespace test_deployment {
+using namespace test_support;  // NOLINT(google-build-using-namespace)
 }  // namespace test_deployment

@@ -1,4 +1,5 @@
-// Test helper: runs a program as a child process and reads its exit status, on every platform.
+// Test helper: runs a program as a child process and reads its exit status, and finds the running
+// program, on every platform.
 #pragma once
 
 #include <filesystem>
@@ -18,5 +19,8 @@ std::optional<int> RunProgram(const std::filesystem::path& program,
 // The exit status the platform reports for a program that returned code: the code itself on
 // Windows, its low byte on POSIX (-2 reads as 254).
 int ExitStatusOf(int code);
+
+// The file of the running program.
+std::filesystem::path ThisProgram();
 
 }  // namespace test_process

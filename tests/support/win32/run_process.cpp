@@ -1,9 +1,11 @@
-// Test helper on Windows: CreateProcessW with a working directory, wait, GetExitCodeProcess.
+// Test helper on Windows: CreateProcessW with a working directory, wait, GetExitCodeProcess;
+// the running program from GetModuleFileNameW.
 #include "../run_process.h"
 
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 namespace test_process {
 
@@ -39,6 +41,18 @@ std::optional<int> RunProgram(const std::filesystem::path& program,
 
 int ExitStatusOf(int code) {
   return code;
+}
+
+std::filesystem::path ThisProgram() {
+  std::wstring name(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    if (length < name.size()) {
+      name.resize(length);
+      return name;
+    }
+    name.resize(name.size() * 2);
+  }
 }
 
 }  // namespace test_process

@@ -1,4 +1,4 @@
-// Test helper on POSIX: fork, change directory, exec and wait.
+// Test helper on POSIX: fork, change directory, exec and wait; the running program from /proc.
 #include "../run_process.h"
 
 #include <sys/wait.h>
@@ -57,6 +57,10 @@ std::optional<int> RunProgram(const std::filesystem::path& program,
 
 int ExitStatusOf(int code) {
   return code & 0xFF;
+}
+
+std::filesystem::path ThisProgram() {
+  return std::filesystem::read_symlink("/proc/self/exe");
 }
 
 }  // namespace test_process
