@@ -53,8 +53,7 @@ fs::path Deployment::SettingsFile() const {
 }
 
 std::optional<int> Deployment::Run() const {
-  return test_process::RunProgram(Bin() / launcherName_, Bin(), kRecordFileVariable,
-                                   RecordFile());
+  return test_process::RunProgram(Bin() / launcherName_, Bin(), kRecordFileVariable, RecordFile());
 }
 
 std::vector<std::string> Deployment::RecordedLines() const {
