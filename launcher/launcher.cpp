@@ -71,23 +71,23 @@ void StartDhcpServer() {
 int RegisterComponent(const char* libraryName) {
   std::u16string name;
   if (libraryName == nullptr || !platform::Utf8ToUtf16(libraryName, name)) {
-    return -2;
+    return kComponentNotLoaded;
   }
   const platform::LibraryHandle library = platform::LoadLibraryAt(name);
   if (library == nullptr) {
-    return -2;
+    return kComponentNotLoaded;
   }
   const auto registerServer =
       reinterpret_cast<RegisterServerFn>(platform::FindEntryPoint(library, kRegisterEntry));
   if (registerServer == nullptr) {
-    return -3;
+    return kComponentWithoutEntryPoint;
   }
-  return registerServer() < 0 ? -4 : 0;
+  return registerServer() < 0 ? kRegistrationRefused : kRegistered;
 }
 
 int RunLauncher() {
   const int registered = RegisterComponent(kComponentLibrary);
-  if (registered < 0) {
+  if (registered != kRegistered) {
     return registered;
   }
   // Only the registration decides the exit code. Running out of memory while reading the settings
@@ -97,5 +97,5 @@ int RunLauncher() {
     StartDhcpServer();
   } catch (...) {
   }
-  return 0;
+  return kRegistered;
 }

@@ -1,13 +1,21 @@
 // The launcher's one run: register the DHCP server component, then start the DHCP server.
 #pragma once
 
+// RegisterComponent's results, and the launcher's exit codes when registration fails.
+enum RegisterResult : int {
+  kRegistered = 0,
+  kComponentNotLoaded = -2,
+  kComponentWithoutEntryPoint = -3,
+  kRegistrationRefused = -4,
+};
+
 // Loads the library libraryName (UTF-8, in the system's fixed path form; a name without a folder
 // goes through the platform's library search) and calls its "DllRegisterServer" entry point, a
 // function without arguments returning a 32-bit signed HRESULT. Returns:
-//    0  the entry point returned 0 or a positive result
-//   -2  the name is not well-formed UTF-8 or the library could not be loaded
-//   -3  the library has no "DllRegisterServer" entry point
-//   -4  the entry point returned a negative result
+//    0  kRegistered: the entry point returned 0 or a positive result
+//   -2  kComponentNotLoaded: the name is not well-formed UTF-8 or the library could not be loaded
+//   -3  kComponentWithoutEntryPoint: the library has no "DllRegisterServer" entry point
+//   -4  kRegistrationRefused: the entry point returned a negative result
 // The library is never unloaded: it stays loaded until the process ends, also after a failure.
 int RegisterComponent(const char* libraryName);
 

@@ -7,14 +7,6 @@
 
 namespace platform {
 
-namespace {
-
-bool IsSurrogate(char32_t c) {
-  return c >= 0xD800 && c <= 0xDFFF;
-}
-
-}  // namespace
-
 std::size_t Utf8SequenceLength(unsigned char lead) {
   if (lead < 0x80) {
     return 1;
@@ -97,8 +89,8 @@ bool Utf16ToUtf8(std::u16string_view in, std::string& out) {
   result.reserve(in.size());
   for (std::size_t i = 0; i < in.size(); ++i) {
     char32_t c = in[i];
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 == in.size() || in[i + 1] < 0xDC00 || in[i + 1] > 0xDFFF) {
+    if (IsHighSurrogate(c)) {
+      if (i + 1 == in.size() || !IsLowSurrogate(in[i + 1])) {
         return false;
       }
       c = 0x10000 + ((c - 0xD800) << 10U) + (in[i + 1] - 0xDC00);

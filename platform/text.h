@@ -26,6 +26,18 @@ std::size_t Utf8SequenceLength(unsigned char lead);
 // code point past U+10FFFF.
 bool DecodeUtf8Sequence(std::string_view sequence, char32_t& c);
 
+// Whether c, a UTF-16 unit or a code point, is a high (leading) surrogate, a low (trailing)
+// surrogate, or either.
+constexpr bool IsHighSurrogate(char32_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+constexpr bool IsLowSurrogate(char32_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
+constexpr bool IsSurrogate(char32_t c) {
+  return c >= 0xD800 && c <= 0xDFFF;
+}
+
 // Appends code point c (not a surrogate, at most U+10FFFF) as one or two UTF-16 units.
 void AppendUtf16(char32_t c, std::u16string& out);
 

@@ -10,13 +10,7 @@
 
 namespace {
 
-using dhcp_protocol::kDuringTimeKey;
-using dhcp_protocol::kGatewayKey;
-using dhcp_protocol::kMessageKey;
-using dhcp_protocol::kRangeIpKey;
-using dhcp_protocol::kReturnCodeKey;
-using dhcp_protocol::kRunDhcpServer;
-using dhcp_protocol::kSubnetMaskKey;
+using namespace dhcp_protocol;  // the names of the request and its reply
 
 bool IsSpace(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';

@@ -141,17 +141,17 @@ std::u16string CPluginRequest::BuildRequestText(int& emptyName) const {
 
 int CPluginRequest::Execute(std::u16string& reply) const {
   if (pluginPath.empty()) {
-    return 3;
+    return kExecuteNoPath;
   }
   int emptyName = 0;
   std::u16string text = BuildRequestText(emptyName);
   if (emptyName == 1) {
-    return 1;
+    return kExecuteNoName;
   }
 
   const platform::ScopedLibrary library(platform::LoadLibraryAt(pluginPath));
   if (!library) {
-    return 2;
+    return kExecuteNotLoaded;
   }
   const auto initialize = reinterpret_cast<PluginInitializeFn>(
       platform::FindEntryPoint(library.get(), kInitializeEntry));
@@ -160,7 +160,7 @@ int CPluginRequest::Execute(std::u16string& reply) const {
   const auto release =
       reinterpret_cast<PluginReleaseFn>(platform::FindEntryPoint(library.get(), kReleaseEntry));
   if (initialize == nullptr || requestService == nullptr || release == nullptr) {
-    return 4;
+    return kExecuteNoEntryPoints;
   }
 
   initialize(text);

@@ -7,6 +7,15 @@
 
 #include "param_table.h"
 
+// The statuses Execute reports itself, before any plugin call. A plugin's RequestService may return
+// the same values; the caller cannot tell them apart.
+enum ExecuteStatus : int {
+  kExecuteNoName = 1,         // the request name is empty
+  kExecuteNotLoaded = 2,      // the plugin library could not be loaded
+  kExecuteNoPath = 3,         // the plugin path is empty
+  kExecuteNoEntryPoints = 4,  // the library lacks Initialize, RequestService or Release
+};
+
 // Message text: fields separated by "@@@"; the first field is the request name, every further field
 // is key=value split at its first "=". Nothing is escaped, so a name may not hold "@@@", a key may
 // not hold "=" or "@@@", a value may not hold "@@@", and a leading or trailing "@" can run into a
@@ -37,11 +46,12 @@ class CPluginRequest : public CParamTable {
   // Carries this request to the plugin library at pluginPath: loads it, calls Initialize with a
   // copy of the message text, RequestService with the text itself, copies the text into reply,
   // calls Release with a copy of the reply and unloads the library. Returns what RequestService
-  // returned, or, before any plugin call and with reply left untouched:
-  //   3  pluginPath is empty
-  //   1  the request name is empty
-  //   2  the library could not be loaded
-  //   4  the library lacks Initialize, RequestService or Release (it is unloaded again)
+  // returned, or, before any plugin call and with reply left untouched, the first of these that
+  // applies, checked in this order:
+  //   3  kExecuteNoPath: pluginPath is empty
+  //   1  kExecuteNoName: the request name is empty
+  //   2  kExecuteNotLoaded: the library could not be loaded
+  //   4  kExecuteNoEntryPoints: the library lacks an entry point (it is unloaded again)
   // A plugin may itself return 1 to 4.
   int Execute(std::u16string& reply) const;
 
