@@ -35,27 +35,34 @@ class Deployment : public test_support::Deployment {
   void AddPlugin() const { test_support::Deployment::AddPlugin(kRecorderPlugin); }
 };
 
+// Each outcome of the registration, in a deployed run and in this process with the component named
+// by its full path: the registration's code is the exit code, and only a registered component lets
+// the plugin run.
 TEST(Launcher, RegistrationDecidesTheExitCodeAndWhetherThePluginRuns) {
   struct Case {
     const char* name;
-    const fs::path* component;  // null: no component installed
+    fs::path component;  // empty: no component installed
     bool plugin;
     int code;
     std::vector<std::string> record;
   };
   const std::vector<Case> cases = {
-      {"component absent", nullptr, true, -2, {}},
-      {"no DllRegisterServer", &kComponentWithoutEntryPoint, true, -3, {}},
-      {"registration fails", &kFailingComponent, true, -4, {kRegistrationLine}},
-      {"registration returns 1", &kPositiveComponent, true, 0, RegistrationAndPluginRun(kSound)},
-      {"registration returns 0", &kSucceedingComponent, true, 0, RegistrationAndPluginRun(kSound)},
-      {"plugin absent", &kSucceedingComponent, false, 0, {kRegistrationLine}},
+      {"component absent", {}, true, -2, {}},
+      {"no DllRegisterServer", kComponentWithoutEntryPoint, true, -3, {}},
+      {"registration fails", kFailingComponent, true, -4, {kRegistrationLine}},
+      {"registration returns 1", kPositiveComponent, true, 0, RegistrationAndPluginRun(kSound)},
+      {"registration returns 0", kSucceedingComponent, true, 0, RegistrationAndPluginRun(kSound)},
+      {"plugin absent", kSucceedingComponent, false, 0, {kRegistrationLine}},
+  };
+  const auto registerAt = [](const fs::path& path) {
+    const std::u8string name = path.u8string();
+    return RegisterComponent(reinterpret_cast<const char*>(name.c_str()));
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Deployment deployment;
-    if (c.component != nullptr) {
-      deployment.AddComponent(*c.component);
+    if (!c.component.empty()) {
+      deployment.AddComponent(c.component);
     }
     if (c.plugin) {
       deployment.AddPlugin();
@@ -63,7 +70,15 @@ TEST(Launcher, RegistrationDecidesTheExitCodeAndWhetherThePluginRuns) {
     deployment.WriteSettings(kSoundFile);
     EXPECT_EQ(deployment.Run(), test_process::ExitStatusOf(c.code));
     EXPECT_EQ(deployment.RecordedLines(), c.record);
+
+    const fs::path inProcess =
+        c.component.empty() ? kSucceedingComponent.parent_path() / "absent.dll" : c.component;
+    EXPECT_EQ(registerAt(inProcess), c.code);
   }
+  // Names that cannot be loaded at all.
+  EXPECT_EQ(RegisterComponent("\xFF.dll"), -2);  // not UTF-8
+  EXPECT_EQ(RegisterComponent(""), -2);
+  EXPECT_EQ(RegisterComponent(nullptr), -2);
 }
 
 TEST(Launcher, SendsTheSettingsToThePluginAndOnlySoundOnes) {
@@ -116,22 +131,6 @@ TEST(Launcher, SendsTheSettingsToThePluginAndOnlySoundOnes) {
     EXPECT_EQ(deployment.Run(), 0);
     EXPECT_EQ(deployment.RecordedLines(), RegistrationAndPluginRun(c.sent));
   }
-}
-
-// The registration step on its own, in this process, with the stand-ins named by their full paths.
-TEST(Launcher, RegisterComponentReportsEachOutcome) {
-  const auto registerAt = [](const fs::path& path) {
-    const std::u8string name = path.u8string();
-    return RegisterComponent(reinterpret_cast<const char*>(name.c_str()));
-  };
-  EXPECT_EQ(registerAt(kSucceedingComponent), 0);
-  EXPECT_EQ(registerAt(kPositiveComponent), 0);
-  EXPECT_EQ(registerAt(kComponentWithoutEntryPoint), -3);
-  EXPECT_EQ(registerAt(kFailingComponent), -4);
-  EXPECT_EQ(registerAt(kSucceedingComponent.parent_path() / "absent.dll"), -2);
-  EXPECT_EQ(RegisterComponent("\xFF.dll"), -2);  // not UTF-8
-  EXPECT_EQ(RegisterComponent(""), -2);
-  EXPECT_EQ(RegisterComponent(nullptr), -2);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/library.h"
 #include "record_file.h"
 #include "request/plugin_contract.h"
 #include "request/plugin_request.h"
@@ -30,6 +29,8 @@ CPluginRequest MakeRequest(const std::u16string& path, const std::u16string& nam
 }
 
 TEST(Execute, FailsBeforeTheCallInTheOrderOfItsChecks) {
+  // The plugin without Release is the recorder built without it: a call to any of its entry
+  // points would show in the record.
   const test_support::ScopedRecordFile record;
   const test_support::TempFolder folder;
   // A file that only looks like a library.
@@ -65,19 +66,6 @@ TEST(Execute, FailsBeforeTheCallInTheOrderOfItsChecks) {
     EXPECT_EQ(reply, kSentinel);
     EXPECT_TRUE(record.Lines().empty());
   }
-
-  // The plugin without Release records the calls it gets, so the record checks above can fail.
-  {
-    const platform::ScopedLibrary library(platform::LoadLibraryAt(noRelease));
-    ASSERT_TRUE(library);
-    EXPECT_EQ(platform::FindEntryPoint(library.get(), kReleaseEntry), nullptr);
-    const auto initialize = reinterpret_cast<PluginInitializeFn>(
-        platform::FindEntryPoint(library.get(), kInitializeEntry));
-    ASSERT_NE(initialize, nullptr);
-    initialize(u"called directly");
-  }
-  EXPECT_EQ(record.Lines(),
-            std::vector<std::string>{RecordLine(1, kInitializeEntry, u"called directly")});
 }
 
 TEST(Execute, CallsTheThreeEntryPointsInOrderAndReturnsThePluginsStatus) {

@@ -96,14 +96,4 @@ TEST(ParamTable, EmptyKeyHoldsFirstEmptySlotUntilARealKeyTakesIt) {
   EXPECT_EQ(value, u"v");
 }
 
-TEST(ParamTable, CopiesAreIndependent) {
-  CParamTable original;
-  original.SetParam(u"A", u"1");
-  CParamTable copy = original;
-  copy.SetParam(u"A", u"2");
-  std::u16string value;
-  original.GetParam(u"A", value);
-  EXPECT_EQ(value, u"1");
-}
-
 }  // namespace
