@@ -1,5 +1,19 @@
-// A literal, step-by-step transcription of the message-text walk, kept as the reference the
-// parsing constructor must agree with. It rescans and copies freely: clarity over speed.
+// The literal model of reading a message text into a request record, kept as the reference the
+// parsing constructor CPluginRequest(text) must agree with (tests, fuzz targets and benchmarks use
+// it). It follows these rules step by step, rescanning and copying freely: clarity over speed.
+//
+//   1. Positions are signed; a search that finds nothing gives -1. Taking a piece of the text, a
+//      negative start or length counts as 0, and a start past the end gives the empty text.
+//   2. Search "@@@" from position 0. The first hit f ends the name, text[0, f); every later search
+//      resumes at f + 1, inside the separator just found, so a run of more than three "@" moves
+//      the split. A text without "@@@" is all name and has no fields.
+//   3. A field runs from the resume position p to the next hit (or the end of the text, for the
+//      last field). Its key starts at p + 2, just past the separator, and ends before the first
+//      "=" at or after p, even when that "=" lies in a later field; its value runs from just past
+//      that "=" to the field's end, and is empty when that "=" lies past it. With no "=" left, the
+//      key is empty and the value is the text from position 0 to the field's end.
+//   4. Each field goes to CParamTable::SetParam in order, so a repeated key keeps its first slot
+//      and its last value, and keys past the table's capacity are dropped.
 #pragma once
 
 #include <string>
