@@ -13,6 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 namespace {
 
 int Replay(const std::filesystem::path& file) {
+  // Named first, so that an input that aborts the run is known.
+  std::printf("%s\n", file.string().c_str());
+  std::fflush(stdout);
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
