@@ -21,6 +21,10 @@ bool IsHighSurrogate(char16_t c) {
 bool IsLowSurrogate(char16_t c) {
   return c >= 0xDC00 && c <= 0xDFFF;
 }
+// C0 and C1 controls, DEL and the line and paragraph separators: anything that could break a line.
+bool IsControlOrLineBreak(char16_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
 
 std::u16string ToText(std::uint64_t number) {
   std::u16string digits;
@@ -150,7 +154,7 @@ std::u16string QuoteForMessage(std::u16string_view value) {
       }
       quoted += c;
       quoted += value[++i];
-    } else if (c == u'@' || c < 0x20 || c == 0x7F || IsHighSurrogate(c) || IsLowSurrogate(c)) {
+    } else if (c == u'@' || IsControlOrLineBreak(c) || IsHighSurrogate(c) || IsLowSurrogate(c)) {
       quoted += u'?';
     } else {
       quoted += c;

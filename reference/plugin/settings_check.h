@@ -43,8 +43,9 @@ inline constexpr std::uint64_t kMaxLeaseSeconds = 0xFFFFFFFEU;
 std::optional<std::uint64_t> ParseLeaseSeconds(std::u16string_view text);
 
 // A value quoted inside a reply message: every "@" (so no "@@@" can ever appear and no field can
-// run into a separator), control character and unpaired surrogate becomes "?", and a value longer
-// than 64 code units is cut to its first 64 (never inside a surrogate pair) followed by "...".
+// run into a separator), control character (C0, DEL and C1, U+0080 to U+009F), line or paragraph
+// separator (U+2028, U+2029) and unpaired surrogate becomes "?", and a value longer than 64 code
+// units is cut to its first 64 (never inside a surrogate pair) followed by "...".
 std::u16string QuoteForMessage(std::u16string_view value);
 
 // Return codes of the check, also the reply's ZOR_PLUGIN_RESPONSE_RETURN_CODE. None lies in 1..4,
