@@ -117,6 +117,9 @@ TEST(AddressParsing, QuotedValuesCannotBreakTheReply) {
   EXPECT_EQ(dhcp_plugin::QuoteForMessage(u"a@@@K=v"), u"a???K=v");
   EXPECT_EQ(dhcp_plugin::QuoteForMessage(u"x\r\ny\t\u007F"), u"x??y??");
   EXPECT_EQ(dhcp_plugin::QuoteForMessage(u"\xD800z\xDC00"), u"?z?");
+  // C1 controls and the line and paragraph separators would break a line as a line feed does.
+  EXPECT_EQ(dhcp_plugin::QuoteForMessage(u"a\u0085b\u0080\u009F\u2028\u2029c"), u"a?b????c");
+  EXPECT_EQ(dhcp_plugin::QuoteForMessage(u"\u00A0\u00E9\u2027\u202F"), u"\u00A0\u00E9\u2027\u202F");
   EXPECT_EQ(dhcp_plugin::QuoteForMessage(u"\U0001F600"), u"\U0001F600");
   EXPECT_EQ(dhcp_plugin::QuoteForMessage(std::u16string(64, u'a')), std::u16string(64, u'a'));
   EXPECT_EQ(dhcp_plugin::QuoteForMessage(std::u16string(65, u'a')),
