@@ -148,6 +148,43 @@ TEST_F(Deployment, ComponentRegistersAndPluginAnswersAndLogs) {
   EXPECT_EQ(entries, (std::vector<std::string>{"bin", "log"}));
 }
 
+#if defined(__linux__)
+// Whether the running process has the file mapped, by /proc/self/maps.
+bool IsMapped(const fs::path& file) {
+  std::ifstream maps("/proc/self/maps");
+  const std::string path = fs::canonical(file).string();
+  for (std::string line; std::getline(maps, line);) {
+    if (line.size() >= path.size() &&
+        line.compare(line.size() - path.size(), path.size(), path) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+#endif
+
+TEST_F(Deployment, PluginIsUnloadedAfterEachRequest) {
+#if !defined(__linux__)
+  GTEST_SKIP() << "reads the process's mappings from /proc/self/maps, which only Linux has";
+#else
+  const fs::path plugin = root_ / "bin" / "mekDHCPPluginu.dll";
+  for (int run = 0; run < 3; ++run) {
+    SCOPED_TRACE(run);
+    EXPECT_EQ(
+        RunDhcp(u"255.255.255.0", u"192.168.1.1", u"86400", u"192.168.1.100-192.168.1.200").code,
+        0);
+    EXPECT_FALSE(IsMapped(plugin));
+  }
+  // The mapping is seen while the library is loaded, so the checks above can fail.
+  {
+    const platform::ScopedLibrary loaded(platform::LoadLibraryAt(kPluginPath));
+    ASSERT_TRUE(loaded);
+    EXPECT_TRUE(IsMapped(plugin));
+  }
+  EXPECT_FALSE(IsMapped(plugin));
+#endif
+}
+
 TEST_F(Deployment, HostileRequestsGetAnOrderlyReply) {
   const std::vector<std::u16string> requests = {
       u"",
