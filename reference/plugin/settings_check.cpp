@@ -59,6 +59,16 @@ CheckResult Fault(int code, std::u16string message) {
   return {code, std::move(message)};
 }
 
+Ipv4 LastOf(const SpecialPurposeBlock& block) {
+  return block.network | (0xFFFFFFFFU >> static_cast<unsigned>(block.prefix));
+}
+
+constexpr SpecialPurposeBlock kSpecialPurposeBlocks[] = {
+    {0x00000000, 8, u"\"this network\""}, {0x7F000000, 8, u"loopback"},
+    {0xA9FE0000, 16, u"link-local"},      {0xE0000000, 4, u"multicast"},
+    {0xF0000000, 4, u"reserved"},  // holds the limited broadcast address 255.255.255.255
+};
+
 }  // namespace
 
 std::optional<Ipv4> ParseDottedQuad(std::u16string_view text) {
@@ -143,6 +153,15 @@ std::optional<std::uint64_t> ParseLeaseSeconds(std::u16string_view text) {
   return seconds;
 }
 
+std::optional<SpecialPurposeBlock> SpecialPurposeBlockOf(Ipv4 first, Ipv4 last) {
+  for (const SpecialPurposeBlock& block : kSpecialPurposeBlocks) {
+    if (first <= LastOf(block) && block.network <= last) {
+      return block;
+    }
+  }
+  return std::nullopt;
+}
+
 std::u16string QuoteForMessage(std::u16string_view value) {
   std::u16string quoted;
   std::size_t i = 0;
@@ -212,6 +231,22 @@ CheckResult CheckSettings(const DhcpSettings& settings) {
                                       (*gateway == subnet.network ? u"network" : u"broadcast") +
                                       u" address of subnet " + subnet.Name() +
                                       u"; use a host address from " + subnet.HostSpan() + u".");
+  }
+
+  // The range lies within the subnet (checked below), so a subnet clear of every special-purpose
+  // block leaves the range clear too.
+  if (const auto block = SpecialPurposeBlockOf(subnet.network, subnet.broadcast)) {
+    const std::u16string blockName = std::u16string(block->name) + u" block " +
+                                     FormatDottedQuad(block->network) + u"/" +
+                                     ToText(static_cast<std::uint64_t>(block->prefix));
+    const bool gatewayInside = *gateway >= block->network && *gateway <= LastOf(*block);
+    return Fault(kGatewaySpecialPurpose,
+                 u"Gateway " + Quoted(gatewayText) +
+                     (gatewayInside ? u" lies in the " + blockName
+                                    : u" with SubNetMask " + Quoted(maskText) + u" makes subnet " +
+                                          subnet.Name() + u", which overlaps the " + blockName) +
+                     u", whose addresses no DHCP server can lease; use a subnet outside it, such "
+                     u"as a private one like 192.168.1.0/24.");
   }
 
   const std::u16string& leaseText = settings.duringTime;
