@@ -235,11 +235,14 @@ CheckResult CheckSettings(const DhcpSettings& settings) {
 
   // The range lies within the subnet (checked below), so a subnet clear of every special-purpose
   // block leaves the range clear too.
-  if (const auto block = SpecialPurposeBlockOf(subnet.network, subnet.broadcast)) {
+  // The gateway's own block comes first, for it makes the plainer message.
+  const auto gatewayBlock = SpecialPurposeBlockOf(*gateway, *gateway);
+  const bool gatewayInside = gatewayBlock.has_value();
+  if (const auto block =
+          gatewayInside ? gatewayBlock : SpecialPurposeBlockOf(subnet.network, subnet.broadcast)) {
     const std::u16string blockName = std::u16string(block->name) + u" block " +
                                      FormatDottedQuad(block->network) + u"/" +
                                      ToText(static_cast<std::uint64_t>(block->prefix));
-    const bool gatewayInside = *gateway >= block->network && *gateway <= LastOf(*block);
     return Fault(kGatewaySpecialPurpose,
                  u"Gateway " + Quoted(gatewayText) +
                      (gatewayInside ? u" lies in the " + blockName

@@ -239,6 +239,7 @@ TEST(SettingsCheck, RefusesSubnetsNoServerCanLeaseFrom) {
        u"10.0.0.1",
        u"127.0.0.1-127.0.0.9",
        {u"SubNetMask \"128.0.0.0\" makes subnet 0.0.0.0/1, which overlaps the \"this network\""}},
+      {u"128.0.0.0", u"127.0.0.1", u"", {u"\"127.0.0.1\" lies in the loopback block"}},
       {u"254.0.0.0", u"126.0.0.1", u"", {u"subnet 126.0.0.0/7, which overlaps the loopback block"}},
       {u"255.254.0.0", u"169.255.0.1", u"", {u"overlaps the link-local block"}},
       {u"192.0.0.0", u"200.0.0.1", u"", {u"subnet 192.0.0.0/2, which overlaps the multicast"}},
