@@ -2,8 +2,9 @@
 #   runtime  the deployment: bin/ (the launcher, the check program when built, the reference
 #            component and plugin), config/ (the sample settings, never over a user's own), log/,
 #            lab/ when the tree has one, and the licence
-#   sdk      what a plugin author builds against: the headers under include/dhcp_launcher/, the
-#            static libraries behind the request classes, and the CMake package dhcp_launcher
+#   sdk      what a plugin author builds against: the headers under include/dhcp_launcher/ (the
+#            contract, the DHCP request's names, the request classes, the text conversion), the
+#            static libraries behind them, and the CMake package dhcp_launcher
 #            (find_package(dhcp_launcher) and the target dhcp_launcher::plugin)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -74,6 +75,12 @@ target_include_directories(dhcp_plugin_contract INTERFACE
   $<INSTALL_INTERFACE:${DHCP_INSTALL_INCLUDE_DIR}>)
 target_include_directories(dhcp_request PUBLIC $<INSTALL_INTERFACE:${DHCP_INSTALL_INCLUDE_DIR}>)
 target_link_libraries(dhcp_request PUBLIC dhcp_plugin_contract)
+# platform/text.h: the host's exact UTF-16/UTF-8 conversion, for a plugin's files and logs.
+target_include_directories(dhcp_platform PUBLIC $<INSTALL_INTERFACE:${DHCP_INSTALL_INCLUDE_DIR}>)
+if(MINGW)
+  # Like the host, a Windows plugin carries its own copy of the compiler's runtime.
+  target_link_options(dhcp_plugin_contract INTERFACE -static)
+endif()
 
 # What a plugin links: the contract, the DHCP request's names and the request classes.
 add_library(dhcp_plugin_sdk INTERFACE)
@@ -84,7 +91,7 @@ set_target_properties(dhcp_plugin_sdk PROPERTIES EXPORT_NAME plugin)
 set_target_properties(dhcp_plugin_contract PROPERTIES EXPORT_NAME plugin_contract)
 set_target_properties(dhcp_request PROPERTIES EXPORT_NAME request
                                               OUTPUT_NAME dhcp_launcher_request)
-# The request classes load plugins through the platform library; its headers stay private.
+# The request classes load plugins through the platform library.
 set_target_properties(dhcp_platform PROPERTIES EXPORT_NAME platform
                                                OUTPUT_NAME dhcp_launcher_platform)
 
@@ -97,6 +104,8 @@ install(FILES
           ${PROJECT_SOURCE_DIR}/request/param_table.h
           ${PROJECT_SOURCE_DIR}/request/plugin_request.h
         DESTINATION ${DHCP_INSTALL_INCLUDE_DIR}/request COMPONENT sdk)
+install(FILES ${PROJECT_SOURCE_DIR}/platform/text.h
+        DESTINATION ${DHCP_INSTALL_INCLUDE_DIR}/platform COMPONENT sdk)
 install(EXPORT dhcp_launcher_sdk
         NAMESPACE dhcp_launcher::
         FILE dhcp_launcherTargets.cmake

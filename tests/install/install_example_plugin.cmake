@@ -1,0 +1,102 @@
+# Installs a build to a fresh prefix, builds the example plugin against it with find_package, puts
+# it into the installed deployment and runs the installed launcher, as a plugin author would.
+#
+# cmake -DBUILD_DIR=<build> -DWORK_DIR=<scratch> -DEXAMPLE_DIR=<examples/plugin>
+#       -DGENERATOR=<generator> -DCXX_COMPILER=<c++> [-DCXX_FLAGS=...] [-DMODULE_LINKER_FLAGS=...]
+#       [-DBUILD_TYPE=<type>] [-DHOST_USES_LIBSTDCXX=<bool>] -P install_example_plugin.cmake
+#
+# Checks: the launcher ends with 0; the example recorded exactly the request the installed settings
+# make; the check program (when installed) reads the example's reply; a build of the example with
+# the other libstdc++ string layout fails; a reinstall keeps edited settings.
+cmake_minimum_required(VERSION 3.25)
+
+foreach(input BUILD_DIR WORK_DIR EXAMPLE_DIR GENERATOR CXX_COMPILER)
+  if(NOT DEFINED ${input} OR "${${input}}" STREQUAL "")
+    message(FATAL_ERROR "install_example_plugin.cmake needs -D${input}=...")
+  endif()
+endforeach()
+
+set(prefix ${WORK_DIR}/prefix)
+set(bin ${prefix}/bin)
+file(REMOVE_RECURSE ${WORK_DIR})
+
+function(run what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output
+                  ERROR_VARIABLE output)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${what} failed (${result}):\n${output}")
+  endif()
+endfunction()
+
+# The plugin author's steps: install, configure against the prefix, build.
+run("Install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+set(example_options -G ${GENERATOR} -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
+    "-DCMAKE_MODULE_LINKER_FLAGS=${MODULE_LINKER_FLAGS}")
+run("Configuring the example" ${CMAKE_COMMAND} -S ${EXAMPLE_DIR} -B ${WORK_DIR}/example
+    ${example_options} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}")
+run("Building the example" ${CMAKE_COMMAND} --build ${WORK_DIR}/example)
+
+# In place of the reference plugin.
+file(COPY_FILE ${WORK_DIR}/example/mekDHCPPluginu.dll ${bin}/mekDHCPPluginu.dll)
+execute_process(COMMAND ${bin}/dhcp-launcher WORKING_DIRECTORY ${bin} RESULT_VARIABLE result)
+if(NOT result STREQUAL "0")
+  message(FATAL_ERROR "The installed launcher ended with ${result}, not 0.")
+endif()
+
+# The request the installed settings make, in the launcher's order.
+set(expected "RunDHCPServer")
+foreach(pair SubNetMask:SUBNETMASK Gateway:GATEWAY DuringTime:DURING_TIME RangeIp:RANGE_IP)
+  string(REPLACE ":" ";" pair ${pair})
+  list(GET pair 0 setting)
+  list(GET pair 1 key)
+  file(STRINGS ${prefix}/config/fylDHCPServer.ini line REGEX "^${setting}=")
+  string(REGEX REPLACE "^${setting}=" "" value "${line}")
+  string(APPEND expected "@@@DHCP_ZOR_PLUGIN_${key}_PARAMETER=${value}")
+endforeach()
+set(record_file ${prefix}/log/example_plugin.log)
+if(NOT EXISTS ${record_file})
+  message(FATAL_ERROR "The example plugin wrote no record: it was not called.")
+endif()
+file(READ ${record_file} record)
+if(NOT record STREQUAL "${expected}\n")
+  message(FATAL_ERROR "The example recorded\n  ${record}\nnot\n  ${expected}")
+endif()
+message(STATUS "The example plugin received ${record}")
+
+# The example's reply, read back by the check program when the deployment has one.
+set(check ${bin}/dhcp-launcher-check)
+if(EXISTS ${check})
+  execute_process(COMMAND ${check} --run-plugin WORKING_DIRECTORY ${bin}
+                  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT output MATCHES "Recorded: subnet mask ")
+    message(FATAL_ERROR "dhcp-launcher-check --run-plugin did not show the example's reply "
+                        "(${result}):\n${output}")
+  endif()
+endif()
+
+# With the other string layout the example must not build: the contract header refuses it.
+if(HOST_USES_LIBSTDCXX)
+  execute_process(COMMAND ${CMAKE_COMMAND} -S ${EXAMPLE_DIR} -B ${WORK_DIR}/other_abi
+                          ${example_options} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS} -D_GLIBCXX_USE_CXX11_ABI=0"
+                  RESULT_VARIABLE configured OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(configured EQUAL 0)
+    execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK_DIR}/other_abi
+                    RESULT_VARIABLE built OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(built EQUAL 0)
+      message(FATAL_ERROR "The example built with _GLIBCXX_USE_CXX11_ABI=0 against this SDK.")
+    endif()
+    if(NOT output MATCHES "_GLIBCXX_USE_CXX11_ABI differs from the host")
+      message(FATAL_ERROR "The other string layout failed to build, but not for its layout:\n"
+                          "${output}")
+    endif()
+  endif()
+endif()
+
+# A reinstall leaves the user's settings alone.
+file(WRITE ${prefix}/config/fylDHCPServer.ini "[PARAMS]\nGateway=198.51.100.1\n")
+run("Reinstalling" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+file(READ ${prefix}/config/fylDHCPServer.ini after)
+if(NOT after STREQUAL "[PARAMS]\nGateway=198.51.100.1\n")
+  message(FATAL_ERROR "A reinstall replaced the user's settings with:\n${after}")
+endif()
