@@ -3,7 +3,11 @@
 #
 # cmake -DBUILD_DIR=<build> -DWORK_DIR=<scratch> -DEXAMPLE_DIR=<examples/plugin>
 #       -DGENERATOR=<generator> -DCXX_COMPILER=<c++> [-DCXX_FLAGS=...] [-DMODULE_LINKER_FLAGS=...]
-#       [-DBUILD_TYPE=<type>] [-DHOST_USES_LIBSTDCXX=<bool>] -P install_example_plugin.cmake
+#       [-DBUILD_TYPE=<type>] [-DHOST_USES_LIBSTDCXX=<bool>] [-DTOOLCHAIN_FILE=<file>]
+#       [-DEMULATOR=<command;args>] [-DEXECUTABLE_SUFFIX=.exe] -P install_example_plugin.cmake
+#
+# A cross build (TOOLCHAIN_FILE) builds the example with the same toolchain, and the launcher runs
+# through EMULATOR.
 #
 # Checks: the launcher ends with 0; the example recorded exactly the request the installed settings
 # make; the check program (when installed) reads the example's reply; a build of the example with
@@ -33,13 +37,19 @@ run("Install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 set(example_options -G ${GENERATOR} -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
     "-DCMAKE_MODULE_LINKER_FLAGS=${MODULE_LINKER_FLAGS}")
+if(TOOLCHAIN_FILE)
+  # A cross toolchain searches packages only under its sysroot: name the package's folder.
+  list(APPEND example_options -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE}
+       -Ddhcp_launcher_DIR=${prefix}/lib/cmake/dhcp_launcher)
+endif()
 run("Configuring the example" ${CMAKE_COMMAND} -S ${EXAMPLE_DIR} -B ${WORK_DIR}/example
     ${example_options} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}")
 run("Building the example" ${CMAKE_COMMAND} --build ${WORK_DIR}/example)
 
 # In place of the reference plugin.
 file(COPY_FILE ${WORK_DIR}/example/mekDHCPPluginu.dll ${bin}/mekDHCPPluginu.dll)
-execute_process(COMMAND ${bin}/dhcp-launcher WORKING_DIRECTORY ${bin} RESULT_VARIABLE result)
+execute_process(COMMAND ${EMULATOR} ${bin}/dhcp-launcher${EXECUTABLE_SUFFIX} WORKING_DIRECTORY ${bin}
+                RESULT_VARIABLE result)
 if(NOT result STREQUAL "0")
   message(FATAL_ERROR "The installed launcher ended with ${result}, not 0.")
 endif()
@@ -65,9 +75,9 @@ endif()
 message(STATUS "The example plugin received ${record}")
 
 # The example's reply, read back by the check program when the deployment has one.
-set(check ${bin}/dhcp-launcher-check)
+set(check ${bin}/dhcp-launcher-check${EXECUTABLE_SUFFIX})
 if(EXISTS ${check})
-  execute_process(COMMAND ${check} --run-plugin WORKING_DIRECTORY ${bin}
+  execute_process(COMMAND ${EMULATOR} ${check} --run-plugin WORKING_DIRECTORY ${bin}
                   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
   if(NOT output MATCHES "Recorded: subnet mask ")
     message(FATAL_ERROR "dhcp-launcher-check --run-plugin did not show the example's reply "
