@@ -9,9 +9,10 @@
 # A cross build (TOOLCHAIN_FILE) builds the example with the same toolchain, and the launcher runs
 # through EMULATOR.
 #
-# Checks: the launcher ends with 0; the example recorded exactly the request the installed settings
-# make; the check program (when installed) reads the example's reply; a build of the example with
-# the other libstdc++ string layout fails; a reinstall keeps edited settings.
+# Checks: the example builds even when its project asks for an older C++ standard; the launcher
+# ends with 0; the example recorded exactly the request the installed settings make; the check
+# program (when installed) reads the example's reply; a build of the example with the other
+# libstdc++ string layout fails; a reinstall keeps edited settings.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(input BUILD_DIR WORK_DIR EXAMPLE_DIR GENERATOR CXX_COMPILER)
@@ -42,8 +43,9 @@ if(TOOLCHAIN_FILE)
   list(APPEND example_options -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE}
        -Ddhcp_launcher_DIR=${prefix}/lib/cmake/dhcp_launcher)
 endif()
+# Asking for C++14, the example still gets the standard the headers need from the SDK target.
 run("Configuring the example" ${CMAKE_COMMAND} -S ${EXAMPLE_DIR} -B ${WORK_DIR}/example
-    ${example_options} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}")
+    ${example_options} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" -DCMAKE_CXX_STANDARD=14)
 run("Building the example" ${CMAKE_COMMAND} --build ${WORK_DIR}/example)
 
 # In place of the reference plugin.
