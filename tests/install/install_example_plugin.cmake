@@ -10,9 +10,10 @@
 # through EMULATOR.
 #
 # Checks: the example builds even when its project asks for an older C++ standard; the launcher
-# ends with 0; the example recorded exactly the request the installed settings make; the check
-# program (when installed) reads the example's reply; a build of the example with the other
-# libstdc++ string layout fails; a reinstall keeps edited settings.
+# ends with 0; the plugin's own settings, when installed, select the engine that only checks; the
+# example recorded exactly the request the installed settings make; the check program (when
+# installed) reads the example's reply; a build of the example with the other libstdc++ string
+# layout fails; a reinstall keeps edited settings.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(input BUILD_DIR WORK_DIR EXAMPLE_DIR GENERATOR CXX_COMPILER)
@@ -47,6 +48,16 @@ endif()
 run("Configuring the example" ${CMAKE_COMMAND} -S ${EXAMPLE_DIR} -B ${WORK_DIR}/example
     ${example_options} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" -DCMAKE_CXX_STANDARD=14)
 run("Building the example" ${CMAKE_COMMAND} --build ${WORK_DIR}/example)
+
+# A fresh deployment must not serve any network before its owner chooses an engine: the plugin's
+# own settings, when it has them, select the engine that only checks.
+set(plugin_settings ${prefix}/config/mekDHCPPluginu.ini)
+if(EXISTS ${plugin_settings})
+  file(READ ${plugin_settings} text)
+  if(NOT text MATCHES "\\[ENGINE\\][^[]*\nEngine *= *check *(\n|$)")
+    message(FATAL_ERROR "The installed ${plugin_settings} does not select Engine=check:\n${text}")
+  endif()
+endif()
 
 # In place of the reference plugin.
 file(COPY_FILE ${WORK_DIR}/example/mekDHCPPluginu.dll ${bin}/mekDHCPPluginu.dll)
