@@ -24,11 +24,28 @@
 //
 // Texts are std::u16string (UTF-16 code units). Host and plugin share the C++ standard library:
 // the in-out text is allocated by one side and freed by the other, and by-value copies belong to
-// the called function. A plugin must therefore be built with the same compiler and standard
-// library as the host (the same ABI). Entry points must not let an exception escape.
+// the called function. Entry points must not let an exception escape.
+//
+// What must match between host and plugin, because a std::u16string crosses the boundary as an
+// object: the standard library (the host uses libstdc++ on Linux and, statically linked, with
+// MinGW-w64 on Windows; libc++ or MSVC's library lay strings out differently), its string layout
+// (libstdc++'s _GLIBCXX_USE_CXX11_ABI, 1 for the current layout, 0 for the old one) and the heap
+// the text is allocated from (on Windows, the same C runtime DLL as MinGW-w64's host). A plugin
+// built against another layout crashes the host at its first call. The CMake targets of this
+// header carry the host's choice: DHCP_HOST_LIBSTDCXX_STRING_ABI (and _GLIBCXX_USE_CXX11_ABI set
+// to the same value); with them, a plugin built for another layout or standard library stops at
+// compile time here.
 #pragma once
 
 #include <string>
+
+#if defined(DHCP_HOST_LIBSTDCXX_STRING_ABI)
+#if !defined(__GLIBCXX__)
+#error "The host passes std::u16string built with libstdc++: build the plugin with libstdc++ too."
+#elif _GLIBCXX_USE_CXX11_ABI != DHCP_HOST_LIBSTDCXX_STRING_ABI
+#error "The plugin's _GLIBCXX_USE_CXX11_ABI differs from the host's: leave it to the SDK target."
+#endif
+#endif
 
 #if defined(_WIN32)
 #define DHCP_PLUGIN_EXPORT extern "C" __declspec(dllexport)

@@ -1,0 +1,127 @@
+# `cmake --install` in two components:
+#   runtime  the deployment: bin/ (the launcher, the check program when built, the reference
+#            component and plugin), config/ (the sample settings, never over a user's own), log/,
+#            lab/ when the tree has one, and the licence
+#   sdk      what a plugin author builds against: the headers under include/dhcp_launcher/ (the
+#            contract, the DHCP request's names, the request classes, the text conversion), the
+#            static libraries behind them, and the CMake package dhcp_launcher
+#            (find_package(dhcp_launcher) and the target dhcp_launcher::plugin)
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(DHCP_INSTALL_INCLUDE_DIR ${CMAKE_INSTALL_INCLUDEDIR}/${PROJECT_NAME})
+set(DHCP_INSTALL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/${PROJECT_NAME})
+set(DHCP_INSTALL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${PROJECT_NAME})
+
+# --- runtime ---------------------------------------------------------------------------------
+
+set(dhcp_runtime_programs dhcp-launcher)
+if(TARGET dhcp-launcher-check)
+  list(APPEND dhcp_runtime_programs dhcp-launcher-check)
+endif()
+install(TARGETS ${dhcp_runtime_programs} RUNTIME DESTINATION bin COMPONENT runtime)
+# The launcher finds fylDHCPD.dll beside itself through its $ORIGIN run path, and loads
+# .\mekDHCPPluginu.dll from its working directory, bin/.
+install(TARGETS reference_component reference_plugin
+        LIBRARY DESTINATION bin COMPONENT runtime
+        RUNTIME DESTINATION bin COMPONENT runtime)
+
+# Settings files belong to the user once installed: each is copied only when config/ does not
+# hold it yet, so a reinstall or an update keeps the user's values. (The .deb marks them as
+# configuration files as well, cmake/packaging.cmake.)
+set(dhcp_config_files ${PROJECT_SOURCE_DIR}/reference/demo/fylDHCPServer.ini)
+if(EXISTS ${PROJECT_SOURCE_DIR}/reference/demo/mekDHCPPluginu.ini)
+  list(APPEND dhcp_config_files ${PROJECT_SOURCE_DIR}/reference/demo/mekDHCPPluginu.ini)
+endif()
+set(DHCP_INSTALL_CONFIG_FILES)
+foreach(file ${dhcp_config_files})
+  get_filename_component(name ${file} NAME)
+  list(APPEND DHCP_INSTALL_CONFIG_FILES config/${name})
+  install(CODE "
+    set(target \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/config/${name}\")
+    if(EXISTS \"\${target}\")
+      message(STATUS \"Keeping: \${target}\")
+    else()
+      message(STATUS \"Installing: \${target}\")
+      file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/config\")
+      file(COPY_FILE \"${file}\" \"\${target}\")
+    endif()
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${target}\")"
+    COMPONENT runtime)
+endforeach()
+
+# The plugin writes its log to ../log; it creates the folder when missing, but an installed
+# deployment has it from the start. The state folder ../run is left to the plugin.
+install(DIRECTORY DESTINATION log COMPONENT runtime)
+
+if(EXISTS ${PROJECT_SOURCE_DIR}/lab)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/lab/ DESTINATION lab USE_SOURCE_PERMISSIONS
+          COMPONENT runtime)
+endif()
+
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${DHCP_INSTALL_DOC_DIR} COMPONENT runtime)
+
+# --- sdk -------------------------------------------------------------------------------------
+
+# The C++ standard the headers need travels with the targets, and so does the host's standard
+# library string layout (cmake/string_abi.cmake), which plugin_contract.h checks.
+target_compile_features(dhcp_plugin_contract INTERFACE cxx_std_17)
+if(DHCP_HOST_USES_LIBSTDCXX)
+  target_compile_definitions(dhcp_plugin_contract INTERFACE
+    DHCP_HOST_LIBSTDCXX_STRING_ABI=${DHCP_HOST_CXX11_STRING_ABI}
+    _GLIBCXX_USE_CXX11_ABI=${DHCP_HOST_CXX11_STRING_ABI})
+endif()
+target_include_directories(dhcp_plugin_contract INTERFACE
+  $<INSTALL_INTERFACE:${DHCP_INSTALL_INCLUDE_DIR}>)
+target_include_directories(dhcp_request PUBLIC $<INSTALL_INTERFACE:${DHCP_INSTALL_INCLUDE_DIR}>)
+target_link_libraries(dhcp_request PUBLIC dhcp_plugin_contract)
+# platform/text.h: the host's exact UTF-16/UTF-8 conversion, for a plugin's files and logs.
+target_include_directories(dhcp_platform PUBLIC $<INSTALL_INTERFACE:${DHCP_INSTALL_INCLUDE_DIR}>)
+if(MINGW)
+  # Like the host, a Windows plugin carries its own copy of the compiler's runtime.
+  target_link_options(dhcp_plugin_contract INTERFACE -static)
+endif()
+
+# What a plugin links: the contract, the DHCP request's names and the request classes.
+add_library(dhcp_plugin_sdk INTERFACE)
+target_link_libraries(dhcp_plugin_sdk INTERFACE dhcp_plugin_contract dhcp_request)
+add_library(dhcp_launcher::plugin ALIAS dhcp_plugin_sdk)
+
+set_target_properties(dhcp_plugin_sdk PROPERTIES EXPORT_NAME plugin)
+set_target_properties(dhcp_plugin_contract PROPERTIES EXPORT_NAME plugin_contract)
+set_target_properties(dhcp_request PROPERTIES EXPORT_NAME request
+                                              OUTPUT_NAME dhcp_launcher_request)
+# The request classes load plugins through the platform library.
+set_target_properties(dhcp_platform PROPERTIES EXPORT_NAME platform
+                                               OUTPUT_NAME dhcp_launcher_platform)
+
+install(TARGETS dhcp_plugin_sdk dhcp_plugin_contract dhcp_request dhcp_platform
+        EXPORT dhcp_launcher_sdk
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sdk)
+install(FILES
+          ${PROJECT_SOURCE_DIR}/request/plugin_contract.h
+          ${PROJECT_SOURCE_DIR}/request/dhcp_protocol.h
+          ${PROJECT_SOURCE_DIR}/request/param_table.h
+          ${PROJECT_SOURCE_DIR}/request/plugin_request.h
+        DESTINATION ${DHCP_INSTALL_INCLUDE_DIR}/request COMPONENT sdk)
+install(FILES ${PROJECT_SOURCE_DIR}/platform/text.h
+        DESTINATION ${DHCP_INSTALL_INCLUDE_DIR}/platform COMPONENT sdk)
+install(EXPORT dhcp_launcher_sdk
+        NAMESPACE dhcp_launcher::
+        FILE dhcp_launcherTargets.cmake
+        DESTINATION ${DHCP_INSTALL_CMAKE_DIR}
+        COMPONENT sdk)
+
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/dhcp_launcherConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/package/dhcp_launcherConfig.cmake
+  INSTALL_DESTINATION ${DHCP_INSTALL_CMAKE_DIR})
+# A plugin built for 1.x loads in any 1.y host: the entry points and the message text only change
+# with the major version.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/dhcp_launcherConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+          ${PROJECT_BINARY_DIR}/package/dhcp_launcherConfig.cmake
+          ${PROJECT_BINARY_DIR}/package/dhcp_launcherConfigVersion.cmake
+        DESTINATION ${DHCP_INSTALL_CMAKE_DIR} COMPONENT sdk)
+
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${DHCP_INSTALL_DOC_DIR} COMPONENT sdk)
