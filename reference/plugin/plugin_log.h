@@ -12,7 +12,7 @@ namespace dhcp_plugin {
 inline constexpr char kLogFileName[] = "mekDHCPPluginu.log";
 // The one earlier log kept: the log is renamed to it before it would grow beyond kLogRotateBytes.
 inline constexpr char kOldLogFileName[] = "mekDHCPPluginu.log.1";
-inline constexpr std::uint64_t kLogRotateBytes = 1024 * 1024;
+inline constexpr std::uint64_t kLogRotateBytes = std::uint64_t{1} << 20U;  // 1 MiB
 
 // The log folder: "log" beside the working directory ("..\log" on Windows, "../log" elsewhere).
 std::filesystem::path DefaultLogFolder();

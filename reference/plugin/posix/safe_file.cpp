@@ -42,7 +42,7 @@ Descriptor OpenRegularForAppend(int folderFd, const char* name) noexcept {
   struct stat status {};
   if (!file || ::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode) ||
       status.st_nlink != 1) {
-    return Descriptor();
+    return {};
   }
   return file;
 }
