@@ -77,6 +77,10 @@ target_include_directories(dhcp_request PUBLIC $<INSTALL_INTERFACE:${DHCP_INSTAL
 target_link_libraries(dhcp_request PUBLIC dhcp_plugin_contract)
 # platform/text.h: the host's exact UTF-16/UTF-8 conversion, for a plugin's files and logs.
 target_include_directories(dhcp_platform PUBLIC $<INSTALL_INTERFACE:${DHCP_INSTALL_INCLUDE_DIR}>)
+# A plugin built with GCC on glibc without -fno-gnu-unique may hold STB_GNU_UNIQUE symbols, which
+# keep glibc from ever unloading it; the host unloads its plugin after every request.
+target_compile_options(dhcp_plugin_contract INTERFACE
+  $<INSTALL_INTERFACE:$<$<AND:$<CXX_COMPILER_ID:GNU>,$<NOT:$<PLATFORM_ID:Windows>>>:-fno-gnu-unique>>)
 if(MINGW)
   # Like the host, a Windows plugin carries its own copy of the compiler's runtime.
   target_link_options(dhcp_plugin_contract INTERFACE -static)
