@@ -298,7 +298,7 @@ const Listing kListings[] = {
     {"empty file has no sections", "", nullptr, {}},
     {"no comment or line without = among the keys", "[S]\r\n;c=1\r\nflag\r\nk=2\r\n", u"S", {u"k"}},
     {"no lines before the first header among the sections", "k=1\r\n[S]\r\n", nullptr, {u"S"}},
-    {"UTF-16LE names", Utf16Le(u"[Pärams]\r\nGrüße=1\r\n😀=2\r\n"), u"PäRAMS", {u"Grüße", u"😀"}},
+    {"UTF-16LE names", Utf16LeFile(u"[Pärams]\r\nGrüße=1\r\n😀=2\r\n"), u"PäRAMS", {u"Grüße", u"😀"}},
 };
 
 TEST_F(ProfileFiles, ListsNamesAsThePlatformReader) {
