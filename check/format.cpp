@@ -43,7 +43,11 @@ std::string FormatText(const Report& report) {
     Line(out, "warning: " + warning);
   }
 
+#ifdef _WIN32
+  out += "Component fylDHCPD.dll (in the launcher's folder, else in the system folder):\n";
+#else
   out += "Component fylDHCPD.dll (beside the launcher, else the system's library search):\n";
+#endif
   Library(out, report.component, "neither beside the launcher nor by the system's search");
   if (report.component.loads) {
     Line(out, std::string("DllRegisterServer: ") +
@@ -87,7 +91,9 @@ std::string FormatText(const Report& report) {
   Line(out, report.request);
 
   out += "Plugin .\\mekDHCPPluginu.dll (from the working directory):\n";
-  Library(out, report.plugin, "not in the working directory");
+  Library(out, report.plugin,
+          "not in the working directory: the launcher loads it from there, so run it from the "
+          "deployment's bin/ folder");
   if (report.plugin.loads) {
     std::string entries;
     for (const std::string& entry : report.entryPoints) {

@@ -179,7 +179,10 @@ std::string Explain(const ValueReport& value, const settings_request::Setting& s
   }
   std::string why;
   if (r == "missing-file") {
-    why = "the settings file does not exist; create it with a [PARAMS] section";
+    why =
+        "the settings file does not exist; the launcher reads it relative to its working "
+        "directory, so run it from the deployment's bin/ folder, and create the file with a "
+        "[PARAMS] section";
   } else if (r == "unreadable") {
     why = "the settings file cannot be read (not a regular file, or no permission to read it)";
   } else if (r == "missing-section") {
@@ -433,9 +436,8 @@ std::string Summary(const Report& report) {
   std::string sent;
   std::string empty;
   for (const ValueReport& value : report.values) {
-    (value.reason == "ok" ? sent : empty) +=
-        (value.reason == "ok" ? sent : empty).empty() ? "" : ", ";
-    (value.reason == "ok" ? sent : empty) += value.key;
+    std::string& list = value.reason == "ok" ? sent : empty;
+    list += (list.empty() ? "" : ", ") + value.key;
   }
   std::string line = "The launcher would register the component, exit with 0, and send ";
   line += empty.empty()  ? "all four settings"
