@@ -15,7 +15,8 @@ using EntryPoint = void (*)();
 
 // Loads the library at path, a UTF-16 path in the system's fixed form (backslashes separate
 // folders; a name without a folder goes through the platform's library search). Returns null when
-// the path cannot be converted or the library cannot be loaded.
+// the path cannot be converted or the library cannot be loaded. On POSIX a name with a folder part
+// loads only a regular file: a FIFO or device in its place is refused at once, never waited on.
 LibraryHandle LoadLibraryAt(const std::u16string& path);
 
 // The address of the export named name, or null when the library has none.

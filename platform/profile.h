@@ -1,8 +1,9 @@
-// Reading one value from a sectioned settings file (the platform's profile-file format).
+// Reading values and names from a sectioned settings file (the platform's profile-file format).
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -18,5 +19,18 @@ namespace platform {
 std::size_t ReadProfileString(const std::u16string& section, const std::u16string& key,
                               const std::u16string& defaultValue, char16_t* buffer,
                               std::size_t size, const std::u16string& path);
+
+// The section names of the profile file at path (fixed form), in file order, each once: a name
+// that equals an earlier one without regard to ASCII case is left out, since ReadProfileString
+// never reaches it. Returns false, leaving sections untouched, when the file is missing,
+// unreadable or not a regular file, or memory runs out; an empty list is a readable file without
+// sections. Never throws.
+bool ListProfileSections(const std::u16string& path, std::vector<std::u16string>& sections);
+
+// The key names of section (matched as ReadProfileString matches it) in the profile file at path,
+// in file order, each once as above. A missing section lists no keys. Returns false, leaving keys
+// untouched, as ListProfileSections does. Never throws.
+bool ListProfileKeys(const std::u16string& section, const std::u16string& path,
+                     std::vector<std::u16string>& keys);
 
 }  // namespace platform

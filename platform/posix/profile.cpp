@@ -1,5 +1,4 @@
-// Reading one value from a profile file on POSIX: the file is read and decoded here, then searched
-// by our own in-memory reader.
+// Reading a profile file on POSIX: the file is read here in chunks and scanned by our own reader.
 #include "platform/profile.h"
 
 #include <fcntl.h>
@@ -8,11 +7,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "platform/posix/profile_parser.h"
+#include "platform/profile_parser.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -43,33 +42,44 @@ std::u16string_view UpToNul(const std::u16string& s) {
   return std::u16string_view(s).substr(0, s.find(u'\0'));
 }
 
-// Reads and decodes the regular file at path (fixed form). Returns nothing when the path cannot
-// be converted or the file is missing, not a regular file or unreadable.
-std::optional<std::u16string> ReadProfileText(std::u16string_view path) {
+// Scans the regular file at path (fixed form) chunk by chunk until its end or until the scanner's
+// visitor stops, so memory does not grow with the file. Returns false when the path cannot be
+// converted or the file is missing, not a regular file or unreadable.
+bool ScanProfileFile(std::u16string_view path, ProfileScanner& scanner) {
   std::u16string posixPath(path);
   std::replace(posixPath.begin(), posixPath.end(), u'\\', u'/');
   std::string narrowPath;
   if (posixPath.empty() || !Utf16ToUtf8(posixPath, narrowPath)) {
-    return std::nullopt;
+    return false;
   }
   // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below like any non-regular file.
   const FileDescriptor file(::open(narrowPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info {};
   if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    return std::nullopt;
+    return false;
   }
-  ProfileDecoder decoder(static_cast<std::size_t>(info.st_size));
+  ProfileDecoder decoder;
   std::string chunk(kChunkBytes, '\0');
+  std::u16string text;
+  text.reserve(kChunkBytes);
   for (;;) {
     const ssize_t got = ::read(file.get(), chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      return false;
+    }
+    text.clear();
     if (got == 0) {
-      return decoder.Finish();
+      decoder.Finish(text);
+      scanner.Feed(text);
+      scanner.Finish();
+      return true;
     }
-    if (got < 0 && errno != EINTR) {
-      return std::nullopt;
-    }
-    if (got > 0) {
-      decoder.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(got)));
+    decoder.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(got)), text);
+    if (!scanner.Feed(text)) {
+      return true;
     }
   }
 }
@@ -83,19 +93,45 @@ std::size_t ReadProfileString(const std::u16string& section, const std::u16strin
     return 0;
   }
   const std::u16string_view fallback = TrimProfileDefault(UpToNul(defaultValue));
-  // Running out of memory on a huge file reads as an unreadable file; copying the default needs
-  // no memory.
+  // Running out of memory reads as an unreadable file; copying the default needs no memory.
   try {
-    const std::optional<std::u16string> text = ReadProfileText(UpToNul(path));
-    if (text) {
-      const auto value = FindProfileValue(*text, UpToNul(section), UpToNul(key));
-      if (value) {
-        return CopyProfileResult(*value, buffer, size);
-      }
+    ProfileValueSearch search(UpToNul(section), UpToNul(key));
+    ProfileScanner scanner(search, search.NameLimit(), size - 1);
+    if (ScanProfileFile(UpToNul(path), scanner) && search.Value()) {
+      return CopyProfileResult(*search.Value(), buffer, size);
     }
   } catch (...) {
   }
   return CopyProfileResult(fallback, buffer, size);
+}
+
+bool ListProfileSections(const std::u16string& path, std::vector<std::u16string>& sections) {
+  try {
+    ProfileNameList list;
+    ProfileScanner scanner(list, std::u16string::npos, 0);
+    if (!ScanProfileFile(UpToNul(path), scanner)) {
+      return false;
+    }
+    sections = list.Take();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool ListProfileKeys(const std::u16string& section, const std::u16string& path,
+                     std::vector<std::u16string>& keys) {
+  try {
+    ProfileNameList list(UpToNul(section));
+    ProfileScanner scanner(list, std::u16string::npos, 0);
+    if (!ScanProfileFile(UpToNul(path), scanner)) {
+      return false;
+    }
+    keys = list.Take();
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-// Reading a profile-file value on Windows: the system's own GetPrivateProfileStringW.
+// Reading a profile file on Windows: the system's own GetPrivateProfileStringW and its listings.
 #include "platform/profile.h"
 
 #include <windows.h>
@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <string>
+#include <vector>
+
+#include "platform/profile_parser.h"
 
 namespace platform {
 
@@ -26,6 +29,59 @@ std::u16string InCurrentFolder(const std::u16string& path) {
   return path;
 }
 
+// Whether path names a regular file this process can read: the system's listings answer an
+// empty list for a missing file, which must read as a failure here.
+bool IsReadableFile(const std::u16string& path) {
+  const HANDLE file =
+      CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool regular = GetFileType(file) == FILE_TYPE_DISK &&
+                       GetFileInformationByHandle(file, &info) != 0 &&
+                       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  CloseHandle(file);
+  return regular;
+}
+
+// Runs a listing call of the system, which writes names each ended by a NUL and the list ended by
+// a second NUL, and answers size - 2 when the list does not fit: the buffer grows until it does.
+// The names go into names once each, in the order listed.
+template <typename List>
+bool ListNames(const std::u16string& path, List list, std::vector<std::u16string>& names) {
+  try {
+    const std::u16string file = InCurrentFolder(path);
+    if (!IsReadableFile(file)) {
+      return false;
+    }
+    std::vector<wchar_t> buffer(4096);
+    DWORD written = 0;
+    for (;;) {
+      written = list(buffer.data(), static_cast<DWORD>(buffer.size()), Wide(file));
+      if (written + 2 < buffer.size()) {
+        break;
+      }
+      if (buffer.size() > MAXDWORD / 2) {
+        return false;
+      }
+      buffer.resize(buffer.size() * 2);
+    }
+    DistinctNames distinct;
+    const auto* units = reinterpret_cast<const char16_t*>(buffer.data());
+    for (std::size_t at = 0; at < written;) {
+      const std::u16string_view name(units + at);
+      distinct.Add(name);
+      at += name.size() + 1;
+    }
+    names = distinct.Take();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 }  // namespace
 
 std::size_t ReadProfileString(const std::u16string& section, const std::u16string& key,
@@ -38,6 +94,26 @@ std::size_t ReadProfileString(const std::u16string& section, const std::u16strin
   return GetPrivateProfileStringW(Wide(section), Wide(key), Wide(defaultValue),
                                   reinterpret_cast<wchar_t*>(buffer), bufferSize,
                                   Wide(InCurrentFolder(path)));
+}
+
+bool ListProfileSections(const std::u16string& path, std::vector<std::u16string>& sections) {
+  return ListNames(
+      path,
+      [](wchar_t* buffer, DWORD size, const wchar_t* file) {
+        return GetPrivateProfileSectionNamesW(buffer, size, file);
+      },
+      sections);
+}
+
+bool ListProfileKeys(const std::u16string& section, const std::u16string& path,
+                     std::vector<std::u16string>& keys) {
+  return ListNames(
+      path,
+      [&section](wchar_t* buffer, DWORD size, const wchar_t* file) {
+        // A null key asks for the names of the section's keys.
+        return GetPrivateProfileStringW(Wide(section), nullptr, L"", buffer, size, file);
+      },
+      keys);
 }
 
 }  // namespace platform

@@ -282,4 +282,67 @@ TEST_F(ProfileFiles, UnreadableFilesGiveTheDefaultAndSizeZeroWritesNothing) {
   EXPECT_EQ(buffer[0], u'#');
 }
 
+// One listing of one file: the sections when section is null, else the keys of that section.
+struct Listing {
+  const char* name;
+  std::string file;
+  const char16_t* section;
+  std::vector<std::u16string> expected;
+  const char* differsOnWindows = nullptr;
+  const char* differsOnWine = nullptr;
+};
+
+const std::string kListed =
+    "k=0\r\n[PARAMS]\r\nSubNetMask=1\r\n ;Gateway=2\r\n Gatway = 3\r\nsubnetmask=4\r\n"
+    "flag\r\n[Other]\r\nx=1\r\n[ params ]\r\ny=2\r\n";
+
+const Listing kListings[] = {
+    {"sections in file order, each once", kListed, nullptr, {u"PARAMS", u"Other"}},
+    {"keys of the first occurrence, each once", kListed, u" params ", {u"SubNetMask", u"Gatway"}},
+    {"keys of a later section", kListed, u"OTHER", {u"x"}},
+    {"missing section has no keys", kListed, u"PARAM", {}},
+    {"empty file has no sections", "", nullptr, {}},
+    {"UTF-16LE names", Utf16Le(u"[Pärams]\r\nGrüße=1\r\n😀=2\r\n"), u"PäRAMS", {u"Grüße", u"😀"}},
+};
+
+TEST_F(ProfileFiles, ListsNamesAsThePlatformReader) {
+  for (std::size_t i = 0; i < std::size(kListings); ++i) {
+    const Listing& c = kListings[i];
+    SCOPED_TRACE(testing::Message() << "listing " << i << ": " << c.name);
+    const char* reason = nullptr;
+#if defined(_WIN32)
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const bool wine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    reason = wine ? c.differsOnWine : c.differsOnWindows;
+#endif
+    if (reason != nullptr) {
+      std::printf("skipped listing %zu (%s): %s\n", i, c.name, reason);
+      continue;
+    }
+    const std::u16string path = FixedForm(Write("list" + std::to_string(i) + ".ini", c.file));
+    std::vector<std::u16string> names = {u"stale"};
+    const bool listed = c.section == nullptr ? platform::ListProfileSections(path, names)
+                                             : platform::ListProfileKeys(c.section, path, names);
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(names, c.expected);
+  }
+}
+
+TEST_F(ProfileFiles, ListingAnUnreadableFileFailsAndLeavesTheListAlone) {
+  fs::create_directories(folder_ / "dir.ini");
+  const std::u16string unreadable[] = {
+      FixedForm(folder_ / "missing.ini"),
+      FixedForm(folder_ / "missing" / "good.ini"),
+      FixedForm(folder_ / "dir.ini"),
+      u"",
+  };
+  for (const auto& path : unreadable) {
+    SCOPED_TRACE(testing::PrintToString(path));
+    std::vector<std::u16string> names = {u"kept"};
+    EXPECT_FALSE(platform::ListProfileSections(path, names));
+    EXPECT_FALSE(platform::ListProfileKeys(u"S", path, names));
+    EXPECT_EQ(names, std::vector<std::u16string>{u"kept"});
+  }
+}
+
 }  // namespace
