@@ -4,18 +4,19 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "check/permissions.h"
-#include "check/profile_listing.h"
 #include "check/report.h"
 #include "launcher/launcher.h"
 #include "launcher/settings_request.h"
 #include "platform/library.h"
 #include "platform/library_info.h"
 #include "platform/profile.h"
+#include "platform/profile_parser.h"
 #include "platform/text.h"
 #include "request/dhcp_protocol.h"
 #include "request/dhcp_server_request.h"
@@ -214,6 +215,49 @@ std::string Explain(const ValueReport& value, const settings_request::Setting& s
   return why + "; sent empty";
 }
 
+// Counts the key lines of the first [PARAMS] section by name in lower case: the listing names each
+// key once, but a key given twice deserves a warning, for the first one wins.
+class KeyCounter : public platform::ProfileVisitor {
+ public:
+  Next OnSection(std::u16string_view name, bool cut) override {
+    if (inSection_) {
+      return Next::kStop;
+    }
+    inSection_ = !cut && Lower(Printable(name)) == Lower(settings_request::kSettingsSection);
+    return inSection_ ? Next::kReadKeys : Next::kSkipKeys;
+  }
+  bool OnKey(std::u16string_view name, bool /*cut*/) override {
+    ++counts[Lower(Printable(name))];
+    return false;
+  }
+  bool OnValue(std::u16string_view /*value*/, bool /*cut*/) override { return true; }
+
+  std::map<std::string, int> counts;
+
+ private:
+  bool inSection_ = false;
+};
+
+std::map<std::string, int> CountKeys(const fs::path& path) {
+  constexpr std::size_t kNameLimit = 1024;
+  constexpr std::size_t kChunkBytes = 64 * 1024;
+  KeyCounter counter;
+  platform::ProfileScanner scanner(counter, kNameLimit, 1);
+  platform::ProfileDecoder decoder;
+  std::ifstream file(path, std::ios::binary);
+  std::string chunk(kChunkBytes, '\0');
+  std::u16string text;
+  while (file.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || file.gcount() > 0) {
+    decoder.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(file.gcount())), text);
+    scanner.Feed(text);
+    text.clear();
+  }
+  decoder.Finish(text);
+  scanner.Feed(text);
+  scanner.Finish();
+  return counter.counts;
+}
+
 // A warning for each file or folder of the deployment that others can write.
 void CheckPermissions(const fs::path& bin, const fs::path& stateFolder, Report& report) {
   report.permissionsChecked = PermissionsChecked();
@@ -289,18 +333,22 @@ void CheckSettings(
   }
   std::vector<std::u16string> sections;
   std::vector<std::u16string> keys;
-  if (report.settingsReadable && ListProfileSections(file, sections)) {
+  if (report.settingsReadable && platform::ListProfileSections(file, sections)) {
     report.sections = Printable(sections);
     for (const std::string& section : report.sections) {
       report.sectionFound = report.sectionFound || Lower(section) == "params";
     }
     if (report.sectionFound) {
-      ListProfileKeys(Widen(settings_request::kSettingsSection), file, keys);
+      platform::ListProfileKeys(Widen(settings_request::kSettingsSection), file, keys);
     } else {
       report.sectionHint = NearMiss(report.sections, settings_request::kSettingsSection);
     }
   }
   const std::vector<std::string> keyNames = Printable(keys);
+  std::map<std::string, int> keyCounts;
+  if (report.sectionFound) {
+    keyCounts = CountKeys(path);
+  }
   settings = settings_request::ReadSettings(settings_request::kSettingsFile);
   for (const settings_request::Setting& setting : settings) {
     ValueReport value;
@@ -312,9 +360,7 @@ void CheckSettings(
     value.reason = ReasonName(setting.reason, report);
     value.explanation = Explain(value, setting, keyNames, report);
     report.values.push_back(value);
-    const auto copies = std::count_if(keyNames.begin(), keyNames.end(), [&](const std::string& k) {
-      return Lower(k) == Lower(setting.key);
-    });
+    const int copies = report.sectionFound ? keyCounts[Lower(setting.key)] : 0;
     if (copies > 1) {
       report.settingWarnings.push_back(std::string(setting.key) + " appears " +
                                        std::to_string(copies) +
