@@ -80,8 +80,13 @@ std::string FormatText(const Report& report) {
     Line(out, section);
   }
   for (const ValueReport& value : report.values) {
-    Line(out, value.key + ": in the file " + (value.inFile ? Quoted(*value.inFile) : "(none)") +
-                  ", sent " + Quoted(value.sent) + ": " + value.reason + ": " + value.explanation);
+    const std::string inFile = value.inFile ? Quoted(*value.inFile) + " in the file, " : "";
+    if (value.reason == "ok") {
+      Line(out, value.key + ": " + inFile + "sent as it is");
+    } else {
+      Line(out,
+           value.key + ": " + inFile + "sent empty (" + value.reason + "): " + value.explanation);
+    }
   }
   for (const std::string& warning : report.settingWarnings) {
     Line(out, "warning: " + warning);

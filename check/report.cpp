@@ -212,7 +212,7 @@ std::string Explain(const ValueReport& value, const settings_request::Setting& s
     why = "the value is not valid text in the file's encoding, " + report.encoding +
           "; save the file as UTF-8 or as UTF-16LE with a byte-order mark";
   }
-  return why + "; sent empty";
+  return why;
 }
 
 // Counts the key lines of the first [PARAMS] section by name in lower case: the listing names each
@@ -479,16 +479,14 @@ std::string Summary(const Report& report) {
     return "The launcher would stop with exit code -4 before reading its settings: "
            "DllRegisterServer failed.";
   }
-  std::string sent;
   std::string empty;
   for (const ValueReport& value : report.values) {
-    std::string& list = value.reason == "ok" ? sent : empty;
-    list += (list.empty() ? "" : ", ") + value.key;
+    if (value.reason != "ok") {
+      empty += (empty.empty() ? "" : ", ") + value.key;
+    }
   }
   std::string line = "The launcher would register the component, exit with 0, and send ";
-  line += empty.empty()  ? "all four settings"
-          : sent.empty() ? "every setting empty"
-                         : sent + " (" + empty + " empty)";
+  line += empty.empty() ? "all four settings" : "the settings with " + empty + " empty";
   if (!report.plugin.loads) {
     return line + " to a plugin it cannot load: nothing more would happen.";
   }
