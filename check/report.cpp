@@ -139,7 +139,13 @@ std::string EncodingOf(const fs::path& path) {
     return "UTF-16BE (byte-order mark FE FF)";
   }
   if (bytes == "\xEF\xBB\xBF") {
+#ifdef _WIN32
+    // Windows' own reader takes the mark for text of the first line.
+    return "UTF-8 (byte-order mark EF BB BF, which Windows reads as part of the first line: save "
+           "the file without it, or as UTF-16LE)";
+#else
     return "UTF-8 (byte-order mark EF BB BF)";
+#endif
   }
 #ifdef _WIN32
   return "none (read in the ANSI code page)";
@@ -215,16 +221,17 @@ std::string Explain(const ValueReport& value, const settings_request::Setting& s
   return why;
 }
 
-// Counts the key lines of the first [PARAMS] section by name in lower case: the listing names each
-// key once, but a key given twice deserves a warning, for the first one wins.
+// Counts the key lines of the first [PARAMS] section by name in lower case, and the [PARAMS]
+// headers: the listings name each once, but a key or section given twice deserves a warning, for
+// only the first one is read.
 class KeyCounter : public platform::ProfileVisitor {
  public:
   Next OnSection(std::u16string_view name, bool cut) override {
-    if (inSection_) {
-      return Next::kStop;
+    if (cut || Lower(Printable(name)) != Lower(settings_request::kSettingsSection)) {
+      return Next::kSkipKeys;
     }
-    inSection_ = !cut && Lower(Printable(name)) == Lower(settings_request::kSettingsSection);
-    return inSection_ ? Next::kReadKeys : Next::kSkipKeys;
+    ++sections;
+    return sections == 1 ? Next::kReadKeys : Next::kSkipKeys;
   }
   bool OnKey(std::u16string_view name, bool /*cut*/) override {
     ++counts[Lower(Printable(name))];
@@ -233,12 +240,10 @@ class KeyCounter : public platform::ProfileVisitor {
   bool OnValue(std::u16string_view /*value*/, bool /*cut*/) override { return true; }
 
   std::map<std::string, int> counts;
-
- private:
-  bool inSection_ = false;
+  int sections = 0;
 };
 
-std::map<std::string, int> CountKeys(const fs::path& path) {
+KeyCounter CountKeys(const fs::path& path) {
   constexpr std::size_t kNameLimit = 1024;
   constexpr std::size_t kChunkBytes = 64 * 1024;
   KeyCounter counter;
@@ -255,7 +260,7 @@ std::map<std::string, int> CountKeys(const fs::path& path) {
   decoder.Finish(text);
   scanner.Feed(text);
   scanner.Finish();
-  return counter.counts;
+  return counter;
 }
 
 // A warning for each file or folder of the deployment that others can write.
@@ -345,9 +350,13 @@ void CheckSettings(
     }
   }
   const std::vector<std::string> keyNames = Printable(keys);
-  std::map<std::string, int> keyCounts;
+  KeyCounter counted;
   if (report.sectionFound) {
-    keyCounts = CountKeys(path);
+    counted = CountKeys(path);
+  }
+  if (counted.sections > 1) {
+    report.settingWarnings.push_back("[PARAMS] appears " + std::to_string(counted.sections) +
+                                     " times; the launcher reads the first one only");
   }
   settings = settings_request::ReadSettings(settings_request::kSettingsFile);
   for (const settings_request::Setting& setting : settings) {
@@ -360,7 +369,7 @@ void CheckSettings(
     value.reason = ReasonName(setting.reason, report);
     value.explanation = Explain(value, setting, keyNames, report);
     report.values.push_back(value);
-    const int copies = report.sectionFound ? keyCounts[Lower(setting.key)] : 0;
+    const int copies = report.sectionFound ? counted.counts[Lower(setting.key)] : 0;
     if (copies > 1) {
       report.settingWarnings.push_back(std::string(setting.key) + " appears " +
                                        std::to_string(copies) +

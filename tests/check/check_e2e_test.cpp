@@ -107,10 +107,11 @@ TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
     int status;
     std::vector<std::string> reasons;
     std::string text;  // what the text report must say
+    std::size_t warnings = 0;
   };
   const std::string mixed =
       "[params]\nSubNetMask=255.255.255.0\nGateway=a@b\nDuringTime=" + tooLong +
-      "\nRangeIp=\"@1@\"\nGateway=1.2.3.4\n";
+      "\nRangeIp=\"@1@\"\nGateway=1.2.3.4\n[PARAMS]\nGateway=1.2.3.4\n";
   const std::vector<Case> cases = {
       {"sound", kSoundFile, &kComponent, true, check::kExitOk, allOk, "send all four settings"},
       {"no settings file", std::nullopt, &kComponent, true, check::kExitSettingsFile,
@@ -133,7 +134,8 @@ TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
        true,
        check::kExitSetting,
        {ok, "holds-at", "too-long", "marker"},
-       "Gateway appears 2 times"},
+       "[PARAMS] appears 2 times",
+       2},
       {"a byte that is not UTF-8",
        "[PARAMS]\nSubNetMask=255.255.255.\xFF\nGateway=1\nDuringTime=2\nRangeIp=3\n",
        &kComponent,
@@ -187,7 +189,7 @@ TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
     for (const char* field : {"path", "exists", "encoding", "section_found"}) {
       EXPECT_TRUE(report["settings"].contains(field)) << field;
     }
-    EXPECT_TRUE(report["warnings"].is_array());
+    EXPECT_EQ(report["warnings"].size(), c.warnings) << report["warnings"];
 
     // Without --register and --run-plugin nothing is called and nothing is written.
     EXPECT_EQ(deployment.RecordedLines(), std::vector<std::string>{});
