@@ -433,12 +433,14 @@ void CheckPlugin(const fs::path& bin, const Options& options, CDhcpServerRequest
   report.message = Printable(message);
 }
 
+// The plugin's state folder, read as the plugin reads it: StateFolder in [ENGINE] of its own
+// settings file, "..\\run" when missing or empty, relative to the working directory.
 fs::path StateFolder(const fs::path& bin) {
   std::array<char16_t, 1024> buffer{};
   const std::size_t units =
       platform::ReadProfileString(u"ENGINE", u"StateFolder", kStateFolderDefault, buffer.data(),
                                   buffer.size(), kPluginSettingsFile);
-  std::u16string folder(buffer.data(), units);
+  std::u16string folder = units == 0 ? kStateFolderDefault : std::u16string(buffer.data(), units);
 #ifndef _WIN32
   std::replace(folder.begin(), folder.end(), u'\\', u'/');
 #endif

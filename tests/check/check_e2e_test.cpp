@@ -42,7 +42,14 @@ struct Outcome {
 // A deployment with the check program in bin/, where the launcher would lie.
 class Deployment : public test_deployment::Deployment {
  public:
-  Deployment() : test_deployment::Deployment(kCheck) {}
+  // The plugin's own settings hold Engine=check, so that no plugin ever starts a DHCP server.
+  Deployment() : test_deployment::Deployment(kCheck) { WritePluginSettings(""); }
+
+  void WritePluginSettings(const std::string& more) const {
+    std::ofstream(Root() / "config" / "mekDHCPPluginu.ini", std::ios::binary)
+        << "[ENGINE]\nEngine=check\n"
+        << more;
+  }
 
   fs::path Root() const { return SettingsFile().parent_path().parent_path(); }
 
@@ -236,6 +243,9 @@ TEST(Check, DoesNotLoadALibraryOthersCanWrite) {
   const fs::path plugin = deployment.Root() / "bin" / "mekDHCPPluginu.dll";
   fs::permissions(plugin, fs::perms::others_write, fs::perm_options::add);
   fs::permissions(deployment.Root() / "config", fs::perms::group_write, fs::perm_options::add);
+  deployment.WritePluginSettings("StateFolder=..\\state\n");
+  fs::create_directory(deployment.Root() / "state");
+  fs::permissions(deployment.Root() / "state", fs::perms::others_write, fs::perm_options::add);
 
   const Outcome refused = deployment.Check("--json --run-plugin");
   EXPECT_EQ(refused.status, check::kExitUnsafeLibrary);
@@ -243,7 +253,7 @@ TEST(Check, DoesNotLoadALibraryOthersCanWrite) {
   ASSERT_FALSE(report.is_discarded()) << refused.output;
   EXPECT_EQ(report["plugin"]["refused"], true);
   EXPECT_EQ(report["plugin"]["loads"], false);
-  ASSERT_EQ(report["warnings"].size(), 2U);
+  ASSERT_EQ(report["warnings"].size(), 3U) << report["warnings"];
   EXPECT_NE(report["warnings"][0].get<std::string>().find("anyone can write it"),
             std::string::npos);
   EXPECT_EQ(deployment.RecordedLines(), std::vector<std::string>{});
