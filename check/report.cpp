@@ -11,7 +11,6 @@
 
 #include "check/permissions.h"
 #include "check/report.h"
-#include "launcher/launcher.h"
 #include "launcher/settings_request.h"
 #include "platform/library.h"
 #include "platform/library_info.h"
@@ -286,7 +285,7 @@ void CheckPermissions(const fs::path& bin, const fs::path& stateFolder, Report& 
   }
 }
 
-// Whether the launcher would refuse to trust file: others can write it or the folder it is in.
+// Whether loading file is not safe: others can write it or the folder it is in.
 bool Unsafe(const fs::path& file) {
   std::string who;
   return OthersCanWrite(file, who) || OthersCanWrite(file.parent_path(), who);
