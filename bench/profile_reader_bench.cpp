@@ -70,6 +70,7 @@ int ReadKeys(const std::string& file, bool missing) {
 
 struct Figures {
   double seconds = 0;
+  double cpuSeconds = 0;  // user and system time, less disturbed by other load than wall time
   long peakKib = 0;
   bool ok = false;
 };
@@ -95,6 +96,8 @@ Figures Measure(const std::vector<std::string>& argv) {
   if (child > 0 && wait4(child, &status, 0, &usage) == child) {
     figures.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    figures.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     figures.peakKib = usage.ru_maxrss;
     figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
@@ -102,9 +105,10 @@ Figures Measure(const std::vector<std::string>& argv) {
 }
 
 void Print(const char* what, std::size_t mib, const Figures& f, const Figures& wc) {
-  std::printf("%-26s %6zu MiB  %8.3f s  %8.1f MiB peak  %6.1fx wc -l%s\n", what, mib, f.seconds,
-              static_cast<double>(f.peakKib) / 1024.0, wc.seconds > 0 ? f.seconds / wc.seconds : 0,
-              f.ok ? "" : "  FAILED");
+  std::printf("%-22s %5zu MiB  %7.3f s  %7.3f s cpu  %7.1f MiB peak  %5.1fx  %5.1fx cpu%s\n", what,
+              mib, f.seconds, f.cpuSeconds, static_cast<double>(f.peakKib) / 1024.0,
+              wc.seconds > 0 ? f.seconds / wc.seconds : 0,
+              wc.cpuSeconds > 0 ? f.cpuSeconds / wc.cpuSeconds : 0, f.ok ? "" : "  FAILED");
 }
 
 }  // namespace

@@ -14,7 +14,10 @@ using LibraryHandle = LibraryTag*;
 using EntryPoint = void (*)();
 
 // Loads the library at path, a UTF-16 path in the system's fixed form (backslashes separate
-// folders; a name without a folder goes through the platform's library search). Returns null when
+// folders). A name without a folder goes through the platform's library search: on Windows the
+// program's folder and the system folder only (never the current folder or PATH); on POSIX the
+// loader's search. A name with a folder part loads that file alone, a relative one against the
+// current folder (on Windows never found through a search). Returns null when
 // the path cannot be converted or the library cannot be loaded. On POSIX a name with a folder part
 // loads only a regular file: a FIFO or device in its place is refused at once, never waited on.
 LibraryHandle LoadLibraryAt(const std::u16string& path);

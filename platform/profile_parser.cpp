@@ -49,17 +49,15 @@ bool IsWellFormed(std::u16string_view s) {
   return true;
 }
 
-// Decodes UTF-8 into units written from out, escaping undecodable bytes; never writes more units
-// than bytes. Unless final, a sequence cut off by the end of in is left alone. Returns the number
-// of bytes consumed; units is set to the number written.
-std::size_t DecodeUtf8(std::string_view in, bool final, char16_t* out, std::size_t& units) {
+// Decodes UTF-8, escaping undecodable bytes. Unless final, a sequence cut off by the end of in is
+// left alone. Returns the number of bytes consumed.
+std::size_t DecodeUtf8(std::string_view in, bool final, std::u16string& out) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(in.data());
-  char16_t* const start = out;
   std::size_t i = 0;
   while (i < in.size()) {
     const std::size_t length = Utf8SequenceLength(bytes[i]);
     if (length == 1) {
-      *out++ = static_cast<char16_t>(bytes[i]);
+      out += static_cast<char16_t>(bytes[i]);
       ++i;
       continue;
     }
@@ -69,31 +67,24 @@ std::size_t DecodeUtf8(std::string_view in, bool final, char16_t* out, std::size
     }
     char32_t c = 0;
     if (length > 1 && complete && DecodeUtf8Sequence(in.substr(i, length), c)) {
-      if (c >= 0x10000) {
-        *out++ = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10U));
-        *out++ = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FFU));
-      } else {
-        *out++ = static_cast<char16_t>(c);
-      }
+      AppendUtf16(c, out);
       i += length;
     } else {
-      *out++ = static_cast<char16_t>(kEscapeBase + bytes[i]);
+      out += static_cast<char16_t>(kEscapeBase + bytes[i]);
       ++i;
     }
   }
-  units = static_cast<std::size_t>(out - start);
   return i;
 }
 
-std::size_t DecodeUtf16(std::string_view in, bool bigEndian, char16_t* out, std::size_t& units) {
+std::size_t DecodeUtf16(std::string_view in, bool bigEndian, std::u16string& out) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(in.data());
   std::size_t i = 0;
   for (; in.size() - i >= 2; i += 2) {
     const unsigned first = bytes[i];
     const unsigned second = bytes[i + 1];
-    *out++ = static_cast<char16_t>(bigEndian ? (first << 8U) | second : (second << 8U) | first);
+    out += static_cast<char16_t>(bigEndian ? (first << 8U) | second : (second << 8U) | first);
   }
-  units = i / 2;
   return i;
 }
 
@@ -155,15 +146,11 @@ void ProfileDecoder::Consume(std::string_view bytes, bool final, std::u16string&
       }
     }
   }
-  // Decoding writes straight into out, sized for the most units the bytes can give.
-  const std::size_t start = out.size();
-  out.resize(start + bytes.size());
-  std::size_t units = 0;
-  const std::size_t used =
-      encoding_ == Encoding::kUtf8
-          ? DecodeUtf8(bytes, final, out.data() + start, units)
-          : DecodeUtf16(bytes, encoding_ == Encoding::kUtf16Be, out.data() + start, units);
-  out.resize(start + units);
+  // A piece never decodes to more units than it has bytes.
+  out.reserve(out.size() + bytes.size());
+  const std::size_t used = encoding_ == Encoding::kUtf8
+                               ? DecodeUtf8(bytes, final, out)
+                               : DecodeUtf16(bytes, encoding_ == Encoding::kUtf16Be, out);
   if (!final) {
     pending_.assign(bytes.substr(used));
   }

@@ -107,11 +107,18 @@ bool ListProfileSections(const std::u16string& path, std::vector<std::u16string>
 
 bool ListProfileKeys(const std::u16string& section, const std::u16string& path,
                      std::vector<std::u16string>& keys) {
+  // The value reader ignores spaces around a section's name; Wine's key listing does not, so they
+  // go here.
+  const std::size_t first = section.find_first_not_of(u' ');
+  const std::u16string trimmed =
+      first == std::u16string::npos
+          ? std::u16string()
+          : section.substr(first, section.find_last_not_of(u' ') - first + 1);
   return ListNames(
       path,
-      [&section](wchar_t* buffer, DWORD size, const wchar_t* file) {
+      [&trimmed](wchar_t* buffer, DWORD size, const wchar_t* file) {
         // A null key asks for the names of the section's keys.
-        return GetPrivateProfileStringW(Wide(section), nullptr, L"", buffer, size, file);
+        return GetPrivateProfileStringW(Wide(trimmed), nullptr, L"", buffer, size, file);
       },
       keys);
 }

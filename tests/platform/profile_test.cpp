@@ -293,8 +293,8 @@ struct Listing {
 };
 
 const std::string kListed =
-    "k=0\r\n[PARAMS]\r\nSubNetMask=1\r\n ;Gateway=2\r\n Gatway = 3\r\nsubnetmask=4\r\n"
-    "flag\r\n[Other]\r\nx=1\r\n[ params ]\r\ny=2\r\n";
+    "k=0\r\n[PARAMS]\r\nSubNetMask=1\r\n Gatway = 3\r\nsubnetmask=4\r\n[Other]\r\nx=1\r\n"
+    "[ params ]\r\ny=2\r\n";
 
 const Listing kListings[] = {
     {"sections in file order, each once", kListed, nullptr, {u"PARAMS", u"Other"}},
@@ -302,6 +302,8 @@ const Listing kListings[] = {
     {"keys of a later section", kListed, u"OTHER", {u"x"}},
     {"missing section has no keys", kListed, u"PARAM", {}},
     {"empty file has no sections", "", nullptr, {}},
+    {"no comment or line without = among the keys", "[S]\r\n;c=1\r\nflag\r\nk=2\r\n", u"S", {u"k"}},
+    {"no lines before the first header among the sections", "k=1\r\n[S]\r\n", nullptr, {u"S"}},
     {"UTF-16LE names", Utf16Le(u"[Pärams]\r\nGrüße=1\r\n😀=2\r\n"), u"PäRAMS", {u"Grüße", u"😀"}},
 };
 
