@@ -63,6 +63,13 @@ std::string FormatText(const Report& report) {
   Line(out, "path: " + report.settingsPath);
   Line(out, "exists: " + YesNo(report.settingsExists) +
                 (report.settingsExists ? ", readable: " + YesNo(report.settingsReadable) : ""));
+  if (!report.settingsExists) {
+    Line(out,
+         "hint: the launcher reads it relative to its working directory: run it from the "
+         "deployment's bin/ folder, and create the file there with a [PARAMS] section");
+  } else if (!report.settingsReadable) {
+    Line(out, "hint: it must be a regular file that the launcher's user may read");
+  }
   if (report.settingsReadable) {
     Line(out, "encoding: " + report.encoding);
     std::string section =

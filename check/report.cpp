@@ -185,12 +185,9 @@ std::string Explain(const ValueReport& value, const settings_request::Setting& s
   }
   std::string why;
   if (r == "missing-file") {
-    why =
-        "the settings file does not exist; the launcher reads it relative to its working "
-        "directory, so run it from the deployment's bin/ folder, and create the file with a "
-        "[PARAMS] section";
+    why = "the settings file does not exist";
   } else if (r == "unreadable") {
-    why = "the settings file cannot be read (not a regular file, or no permission to read it)";
+    why = "the settings file cannot be read";
   } else if (r == "missing-section") {
     why = "the file has no [PARAMS] section";
   } else if (r == "missing-key") {
