@@ -354,7 +354,7 @@ void CheckSettings(
     report.settingWarnings.push_back("[PARAMS] appears " + std::to_string(counted.sections) +
                                      " times; the launcher reads the first one only");
   }
-  settings = settings_request::ReadSettings(settings_request::kSettingsFile);
+  settings = settings_request::ReadSettings(settings_request::kSettingsFile, true);
   for (const settings_request::Setting& setting : settings) {
     ValueReport value;
     value.key = setting.key;

@@ -54,7 +54,7 @@ void ExplainRefusal(const char* fileName, Setting& setting) {
 
 }  // namespace
 
-std::array<Setting, kSettingCount> ReadSettings(const char* fileName) {
+std::array<Setting, kSettingCount> ReadSettings(const char* fileName, bool explain) {
   std::array<Setting, kSettingCount> settings;
   const CIniReader reader;
   for (std::size_t i = 0; i < kSettingCount; ++i) {
@@ -63,7 +63,9 @@ std::array<Setting, kSettingCount> ReadSettings(const char* fileName) {
     std::array<char, kSettingCapacity> buffer{};
     if (reader.ReadString(fileName, kSettingsSection, setting.key, buffer.data(), buffer.size()) ==
         1) {
-      ExplainRefusal(fileName, setting);
+      if (explain) {
+        ExplainRefusal(fileName, setting);
+      }
       continue;
     }
     setting.inFile = true;

@@ -44,8 +44,11 @@ struct Setting {
 };
 
 // Reads the four settings from section "PARAMS" of fileName (UTF-8, system path form) exactly as
-// the launcher does, in the order of kSettingKeys. Never throws except std::bad_alloc.
-std::array<Setting, kSettingCount> ReadSettings(const char* fileName);
+// the launcher does, in the order of kSettingKeys. With explain, a value the settings reader
+// refuses is read again to tell why (inFile, value and reason); without it, as the launcher reads,
+// the file is read once per key and such a value is reported as kMissing. Never throws except
+// std::bad_alloc.
+std::array<Setting, kSettingCount> ReadSettings(const char* fileName, bool explain = false);
 
 // Sets the plugin path and the four values the launcher sends on request.
 void FillRequest(const std::array<Setting, kSettingCount>& settings, CDhcpServerRequest& request);
