@@ -1,6 +1,5 @@
 // dhcp-launcher-check: says what the launcher in a deployment would do, and why.
 #include <CLI/CLI.hpp>
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <string>
