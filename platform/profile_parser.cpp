@@ -184,7 +184,8 @@ std::u16string_view ProfileScanner::Piece::Text() const {
 
 std::u16string_view ProfileScanner::Piece::Unquoted(bool& cut) const {
   // One pair of enclosing quotes of the same kind goes, after the blanks; blanks inside stay.
-  if (trimmedLength_ >= 2 && (kept_[0] == u'"' || kept_[0] == u'\'') && last_ == kept_[0]) {
+  if (trimmedLength_ >= 2 && !kept_.empty() && (kept_[0] == u'"' || kept_[0] == u'\'') &&
+      last_ == kept_[0]) {
     const std::size_t inner = trimmedLength_ - 2;
     const std::u16string_view text = std::u16string_view(kept_).substr(1, inner);
     cut = inner > text.size();

@@ -282,6 +282,32 @@ TEST_F(ProfileFiles, UnreadableFilesGiveTheDefaultAndSizeZeroWritesNothing) {
   EXPECT_EQ(buffer[0], u'#');
 }
 
+TEST_F(ProfileFiles, ReadsASoundSectionBeforeATebibyteOfZeros) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "the system's own reader reads the whole file";
+#else
+  // A sparse file: the zeros take no room on disk. A reader that held the file, or read past the
+  // answer, would run out of memory or time here.
+  const fs::path file = Write("huge.ini", "[PARAMS]\r\nGateway=192.168.1.1\r\nRangeIp='a-b'\r\n");
+  std::error_code error;
+  fs::resize_file(file, std::uintmax_t{1} << 40U, error);
+  if (error) {
+    GTEST_SKIP() << "no sparse file of 1 TiB here: " << error.message();
+  }
+  char16_t buffer[kSize] = {};
+  const struct {
+    const char16_t* key;
+    std::u16string expected;
+  } reads[] = {{u"gateway", u"192.168.1.1"}, {u"RangeIp", u"a-b"}};
+  for (const auto& read : reads) {
+    EXPECT_EQ(
+        platform::ReadProfileString(u"PARAMS", read.key, kDefault, buffer, kSize, FixedForm(file)),
+        read.expected.size());
+    EXPECT_EQ(std::u16string(buffer), read.expected);
+  }
+#endif
+}
+
 // One listing of one file: the sections when section is null, else the keys of that section.
 struct Listing {
   const char* name;
