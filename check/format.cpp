@@ -23,6 +23,8 @@ void Library(std::string& out, const LibraryReport& library, const std::string& 
   Line(out, "found: " + (library.path.empty() ? "no, " + what : library.path));
   if (library.refused) {
     Line(out, "loads: not tried: others can write it (--load-anyway loads it all the same)");
+  } else if (library.found && !library.loads) {
+    Line(out, "loads: no: it is not a library for this system, or a library it needs is missing");
   } else {
     Line(out, "loads: " + YesNo(library.loads));
   }

@@ -106,11 +106,12 @@ TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
   const std::string ok = "ok";
   const std::vector<std::string> allOk = {ok, ok, ok, ok};
   const std::string tooLong(200, '7');  // one byte more than the launcher's 199
+  enum Plugin { kNoPlugin, kRecorder, kNotALibrary };
   struct Case {
     const char* name;
     std::optional<std::string> settings;  // none: no settings file; "": a folder in its place
     const fs::path* component;
-    bool plugin;
+    Plugin plugin;
     int status;
     std::vector<std::string> reasons;
     std::string text;  // what the text report must say
@@ -120,25 +121,26 @@ TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
       "[params]\nSubNetMask=255.255.255.0\nGateway=a@b\nDuringTime=" + tooLong +
       "\nRangeIp=\"@1@\"\nGateway=1.2.3.4\n[PARAMS]\nGateway=1.2.3.4\n";
   const std::vector<Case> cases = {
-      {"sound", kSoundFile, &kComponent, true, check::kExitOk, allOk, "send all four settings"},
-      {"no settings file", std::nullopt, &kComponent, true, check::kExitSettingsFile,
+      {"sound", kSoundFile, &kComponent, kRecorder, check::kExitOk, allOk,
+       "send all four settings"},
+      {"no settings file", std::nullopt, &kComponent, kRecorder, check::kExitSettingsFile,
        std::vector<std::string>(4, "missing-file"), "exists: no"},
-      {"a folder for a settings file", "", &kComponent, true, check::kExitSettingsFile,
+      {"a folder for a settings file", "", &kComponent, kRecorder, check::kExitSettingsFile,
        std::vector<std::string>(4, "unreadable"), "readable: no"},
-      {"[PARAM]", "[PARAM]\nSubNetMask=255.255.255.0\n", &kComponent, true,
+      {"[PARAM]", "[PARAM]\nSubNetMask=255.255.255.0\n", &kComponent, kRecorder,
        check::kExitSettingsFile, std::vector<std::string>(4, "missing-section"),
        "did you mean [PARAMS] for [PARAM]?"},
       {"Gatway",
        "[PARAMS]\nSubNetMask=1\nGatway=2\nDuringTime=3\nRangeIp=4\n",
        &kComponent,
-       true,
+       kRecorder,
        check::kExitSetting,
        {ok, "missing-key", ok, ok},
        "did you mean Gateway?"},
       {"@, too long, marker, duplicate",
        mixed,
        &kComponent,
-       true,
+       kRecorder,
        check::kExitSetting,
        {ok, "holds-at", "too-long", "marker"},
        "[PARAMS] appears 2 times",
@@ -146,22 +148,25 @@ TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
       {"a byte that is not UTF-8",
        "[PARAMS]\nSubNetMask=255.255.255.\xFF\nGateway=1\nDuringTime=2\nRangeIp=3\n",
        &kComponent,
-       true,
+       kRecorder,
        kNarrowByteStatus,
        {kNarrowByteReason, ok, ok, ok},
        kNarrowByteText},
       {"UTF-16LE",
        "\xFF\xFE[\0P\0A\0R\0A\0M\0S\0]\0\n\0S\0u\0b\0N\0e\0t\0M\0a\0s\0k\0=\0\x31\0\0\xD8"s,
        &kComponent,
-       true,
+       kRecorder,
        check::kExitSetting,
        {"not-text", "missing-key", "missing-key", "missing-key"},
        "UTF-16LE (byte-order mark FF FE)"},
-      {"no component", kSoundFile, nullptr, true, check::kExitComponent, allOk, "exit code -2"},
-      {"no DllRegisterServer", kSoundFile, &kComponentWithoutEntryPoint, true,
+      {"no component", kSoundFile, nullptr, kRecorder, check::kExitComponent, allOk,
+       "exit code -2"},
+      {"no DllRegisterServer", kSoundFile, &kComponentWithoutEntryPoint, kRecorder,
        check::kExitComponent, allOk, "exit code -3"},
-      {"no plugin", kSoundFile, &kComponent, false, check::kExitPlugin, allOk,
+      {"no plugin", kSoundFile, &kComponent, kNoPlugin, check::kExitPlugin, allOk,
        "not in the working directory"},
+      {"a plugin that is not a library", kSoundFile, &kComponent, kNotALibrary, check::kExitPlugin,
+       allOk, "loads: no: it is not a library"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -169,8 +174,10 @@ TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
     if (c.component != nullptr) {
       deployment.AddComponent(*c.component);
     }
-    if (c.plugin) {
+    if (c.plugin == kRecorder) {
       deployment.AddPlugin(kRecorderPlugin);
+    } else if (c.plugin == kNotALibrary) {
+      std::ofstream(deployment.Root() / "bin" / "mekDHCPPluginu.dll") << "not a library\n";
     }
     if (c.settings == "") {
       fs::create_directories(deployment.SettingsFile());
@@ -191,7 +198,8 @@ TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
     EXPECT_EQ(report["ok"], c.status == check::kExitOk);
     EXPECT_EQ(report["component"]["loads"], c.component != nullptr);
     EXPECT_EQ(report["component"]["entry_point"], c.component == &kComponent);
-    EXPECT_EQ(report["plugin"]["loads"], c.plugin);
+    EXPECT_EQ(report["plugin"]["loads"], c.plugin == kRecorder);
+    EXPECT_EQ(report["plugin"]["found"], c.plugin != kNoPlugin);
     EXPECT_FALSE(report["plugin"].contains("status"));
     for (const char* field : {"path", "exists", "encoding", "section_found"}) {
       EXPECT_TRUE(report["settings"].contains(field)) << field;
