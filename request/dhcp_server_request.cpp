@@ -75,6 +75,10 @@ int CDhcpServerRequest::HasParamValue(std::u16string key) const {
   return value.empty() ? -1 : 0;
 }
 
+std::int32_t CDhcpServerRequest::ReadReturnCode(std::u16string_view text) {
+  return TextToInt(text);
+}
+
 int CDhcpServerRequest::RunDHCPServer() {
   SetRequestName(kRunDhcpServer);
   int emptyName = 0;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "plugin_request.h"
 
@@ -34,6 +35,10 @@ class CDhcpServerRequest : public CPluginRequest {
   // point missing) the reply is the request itself: return code 0 and an empty message. Returns
   // the return code.
   int RunDHCPServer();
+
+  // A reply's ZOR_PLUGIN_RESPONSE_RETURN_CODE text read as RunDHCPServer reads it: leading blanks
+  // and a sign allowed, reading stops at the first character that is not a digit, none gives 0.
+  static std::int32_t ReadReturnCode(std::u16string_view text);
 
   // The message and the return code of the last reply.
   const std::u16string& GetResponseMessage() const { return responseMessage; }

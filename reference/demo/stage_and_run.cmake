@@ -1,10 +1,11 @@
 # Stages a fresh deployment, runs the launcher in it and shows its exit code and the plugin's log.
 #
 # cmake -DDEPLOYMENT_DIR=<dir> -DLAUNCHER=<exe> -DCOMPONENT=<fylDHCPD.dll> -DPLUGIN=<mekDHCPPluginu.dll>
-#       -DSETTINGS=<fylDHCPServer.ini> [-DEMULATOR=<command;args>] -P stage_and_run.cmake
+#       -DSETTINGS=<fylDHCPServer.ini> [-DCHECK=<dhcp-launcher-check>] [-DEMULATOR=<command;args>]
+#       -P stage_and_run.cmake
 #
 # Layout made under DEPLOYMENT_DIR (anything there before is removed first):
-#   bin/     the launcher and the two libraries; the launcher runs with bin/ as working directory
+#   bin/     the launcher, the check program (CHECK) and the two libraries; the launcher runs with bin/ as working directory
 #   config/  fylDHCPServer.ini, which the launcher reads as ../config/fylDHCPServer.ini
 #   log/     where the plugin appends mekDHCPPluginu.log (../log)
 # EMULATOR, when given, runs the launcher (a cross-built Windows program under Wine, for instance).
@@ -22,7 +23,7 @@ set(log_file ${DEPLOYMENT_DIR}/log/mekDHCPPluginu.log)
 
 file(REMOVE_RECURSE ${DEPLOYMENT_DIR})
 file(MAKE_DIRECTORY ${bin} ${DEPLOYMENT_DIR}/config ${DEPLOYMENT_DIR}/log)
-foreach(file ${LAUNCHER} ${COMPONENT} ${PLUGIN})
+foreach(file ${LAUNCHER} ${CHECK} ${COMPONENT} ${PLUGIN})
   get_filename_component(name ${file} NAME)
   file(COPY_FILE ${file} ${bin}/${name})
 endforeach()
@@ -48,6 +49,15 @@ if(EXISTS ${log_file})
 else()
   set(log_text "")
   message(STATUS "Plugin log ${log_file}: not written (the plugin was not called)")
+endif()
+
+# What the launcher did, as the check program sees it, shown before any verdict.
+if(CHECK)
+  get_filename_component(check_name ${CHECK} NAME)
+  execute_process(COMMAND ${EMULATOR} ${bin}/${check_name} WORKING_DIRECTORY ${bin}
+                  OUTPUT_VARIABLE check_report ERROR_VARIABLE check_report
+                  RESULT_VARIABLE check_result)
+  message(STATUS "bin/${check_name} (exit status ${check_result}):\n${check_report}")
 endif()
 
 if(NOT result STREQUAL "0")

@@ -1,0 +1,187 @@
+// The check program's report as text for a person and as JSON for scripts.
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "check/report.h"
+
+namespace check {
+namespace {
+
+std::string Quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
+
+std::string YesNo(bool yes) {
+  return yes ? "yes" : "no";
+}
+
+void Line(std::string& out, const std::string& text) {
+  out += "  " + text + "\n";
+}
+
+void Library(std::string& out, const LibraryReport& library, const std::string& what) {
+  Line(out, "found: " + (library.path.empty() ? "no, " + what : library.path));
+  if (library.refused) {
+    Line(out, "loads: not tried: others can write it (--load-anyway loads it all the same)");
+  } else if (library.found && !library.loads) {
+    Line(out, "loads: no: it is not a library for this system, or a library it needs is missing");
+  } else {
+    Line(out, "loads: " + YesNo(library.loads));
+  }
+}
+
+}  // namespace
+
+std::string FormatText(const Report& report) {
+  std::string out = "What the launcher in " + report.binFolder + " would do\n";
+
+  out += "Permissions (" + report.permissionsRule + "):\n";
+  if (!report.permissionsChecked) {
+    Line(out, "nothing checked");
+  } else if (report.permissionWarnings.empty()) {
+    Line(out, "ok: nobody else can write the deployment's folders, libraries or settings");
+  }
+  for (const std::string& warning : report.permissionWarnings) {
+    Line(out, "warning: " + warning);
+  }
+
+#ifdef _WIN32
+  out += "Component fylDHCPD.dll (in the launcher's folder, else in the system folder):\n";
+#else
+  out += "Component fylDHCPD.dll (beside the launcher, else the system's library search):\n";
+#endif
+  Library(out, report.component, "neither beside the launcher nor by the system's search");
+  if (report.component.loads) {
+    Line(out, std::string("DllRegisterServer: ") +
+                  (report.entryPoint ? "exported" : "missing: the launcher would exit with -3"));
+  }
+  if (report.registered.has_value()) {
+    Line(out, "registration: DllRegisterServer returned " + std::to_string(*report.registered));
+  } else if (report.entryPoint) {
+    Line(out, "registration: not called (--register calls it)");
+  }
+
+  out += "Settings file ..\\config\\fylDHCPServer.ini:\n";
+  Line(out, "path: " + report.settingsPath);
+  Line(out, "exists: " + YesNo(report.settingsExists) +
+                (report.settingsExists ? ", readable: " + YesNo(report.settingsReadable) : ""));
+  if (!report.settingsExists) {
+    Line(out,
+         "hint: the launcher reads it relative to its working directory: run it from the "
+         "deployment's bin/ folder, and create the file there with a [PARAMS] section");
+  } else if (!report.settingsReadable) {
+    Line(out, "hint: it must be a regular file that the launcher's user may read");
+  }
+  if (report.settingsReadable) {
+    Line(out, "encoding: " + report.encoding);
+    std::string section =
+        "section [PARAMS]: " + std::string(report.sectionFound ? "found" : "missing");
+    if (!report.sectionFound) {
+      std::string names;
+      for (const std::string& name : report.sections) {
+        names += (names.empty() ? "" : ", ") + ("[" + name + "]");
+      }
+      section += names.empty() ? "; the file has no sections" : "; the file has " + names;
+      if (!report.sectionHint.empty()) {
+        section += "; did you mean [PARAMS] for [" + report.sectionHint + "]?";
+      }
+    }
+    Line(out, section);
+  }
+  for (const ValueReport& value : report.values) {
+    const std::string inFile = value.inFile ? Quoted(*value.inFile) + " in the file, " : "";
+    if (value.reason == "ok") {
+      Line(out, value.key + ": " + inFile + "sent as it is");
+    } else {
+      Line(out,
+           value.key + ": " + inFile + "sent empty (" + value.reason + "): " + value.explanation);
+    }
+  }
+  for (const std::string& warning : report.settingWarnings) {
+    Line(out, "warning: " + warning);
+  }
+
+  out += "Request:\n";
+  Line(out, report.request);
+
+  out += "Plugin .\\mekDHCPPluginu.dll (from the working directory):\n";
+  Library(out, report.plugin,
+          "not in the working directory: the launcher loads it from there, so run it from the "
+          "deployment's bin/ folder");
+  if (report.plugin.loads) {
+    std::string entries;
+    for (const std::string& entry : report.entryPoints) {
+      entries += (entries.empty() ? "" : ", ") + entry;
+    }
+    Line(out, "entry points: " + (entries.empty() ? "none" : entries) +
+                  (report.entryPoints.size() == 3 ? ""
+                                                  : " (it needs Initialize, RequestService "
+                                                    "and Release)"));
+  }
+  if (report.status.has_value()) {
+    Line(out, "Execute: " + std::to_string(*report.status) + ", " + report.statusMeaning);
+    Line(out, "reply: " + report.reply);
+    Line(out, "return code: " + std::to_string(report.returnCode.value_or(0)));
+    Line(out, "message: " + report.message);
+  } else {
+    Line(out, "not run (--run-plugin sends it the request)");
+  }
+  out += report.summary + "\n";
+  return out;
+}
+
+std::string FormatJson(const Report& report) {
+  using nlohmann::json;
+  json values = json::array();
+  for (const ValueReport& value : report.values) {
+    values.push_back({{"key", value.key},
+                      {"in_file", value.inFile ? json(*value.inFile) : json(nullptr)},
+                      {"sent", value.sent},
+                      {"reason", value.reason},
+                      {"explanation", value.explanation}});
+  }
+  json plugin = {{"path", report.plugin.path},
+                 {"found", report.plugin.found},
+                 {"refused", report.plugin.refused},
+                 {"loads", report.plugin.loads},
+                 {"entry_points", report.entryPoints}};
+  if (report.status.has_value()) {
+    plugin["status"] = *report.status;
+    plugin["status_meaning"] = report.statusMeaning;
+    plugin["reply"] = report.reply;
+    plugin["return_code"] = report.returnCode.value_or(0);
+    plugin["message"] = report.message;
+  }
+  json component = {{"path", report.component.path},
+                    {"found", report.component.found},
+                    {"refused", report.component.refused},
+                    {"loads", report.component.loads},
+                    {"entry_point", report.entryPoint}};
+  if (report.registered.has_value()) {
+    component["registered"] = *report.registered;
+  }
+  json warnings = report.permissionWarnings;
+  for (const std::string& warning : report.settingWarnings) {
+    warnings.push_back(warning);
+  }
+  const json document = {{"bin", report.binFolder},
+                         {"permissions_checked", report.permissionsChecked},
+                         {"component", component},
+                         {"settings",
+                          {{"path", report.settingsPath},
+                           {"exists", report.settingsExists},
+                           {"readable", report.settingsReadable},
+                           {"encoding", report.encoding},
+                           {"section_found", report.sectionFound},
+                           {"sections", report.sections},
+                           {"values", values}}},
+                         {"request", report.request},
+                         {"plugin", plugin},
+                         {"warnings", warnings},
+                         {"ok", report.exitStatus == kExitOk},
+                         {"exit_status", report.exitStatus},
+                         {"summary", report.summary}};
+  return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace check

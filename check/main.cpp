@@ -1,0 +1,61 @@
+// dhcp-launcher-check: says what the launcher in a deployment would do, and why.
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "check/report.h"
+
+namespace {
+
+constexpr char kDescription[] =
+    "Checks a deployment of the DHCP server launcher and reports what the launcher would do: the "
+    "permissions of its files, the component it registers, the settings it reads and why each is "
+    "sent as it is, the request text, and the plugin. Run it from the deployment's bin/ folder, as "
+    "the launcher runs, or give --deployment. It changes nothing unless asked to.\n\nExit status: "
+    "0 the launcher would register the component and send all four settings; 1 a library others "
+    "can write was not loaded; 2 bad command line; 3 the component is not found, does not load, "
+    "lacks DllRegisterServer or (--register) fails; 4 the settings file is missing, unreadable or "
+    "lacks [PARAMS]; 5 a setting would be sent empty; 6 the plugin is not found, does not load or "
+    "lacks an entry point; 7 (--run-plugin) the plugin did not answer 0. The first problem in the "
+    "report decides; warnings alone do not.";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app(kDescription, "dhcp-launcher-check");
+  check::Options options;
+  bool json = false;
+  std::string deployment;
+  app.add_option("--deployment", deployment,
+                 "work from DIR/bin, reporting what the launcher there would load")
+      ->type_name("DIR");
+  app.add_flag("--json", json, "print the report as one JSON object");
+  app.add_flag("--load-anyway", options.loadAnyway, "load libraries that others can write too");
+  app.add_flag("--register", options.registerComponent,
+               "call the component's DllRegisterServer, as the launcher does (registers it)");
+  app.add_flag("--run-plugin", options.runPlugin,
+               "send the request to the plugin exactly as the launcher does: a plugin set to "
+               "serve starts or replaces its DHCP server");
+  app.set_version_flag("--version", std::string("dhcp-launcher-check ") + DHCP_VERSION);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& done) {
+    return app.exit(done);
+  } catch (const CLI::ParseError& error) {
+    app.exit(error);
+    return check::kExitUsage;
+  }
+  if (!deployment.empty()) {
+    std::error_code error;
+    std::filesystem::current_path(std::filesystem::path(deployment) / "bin", error);
+    if (error) {
+      std::cerr << "dhcp-launcher-check: cannot work from " << deployment
+                << "/bin: " << error.message() << "\n";
+      return check::kExitUsage;
+    }
+  }
+  const check::Report report = check::BuildReport(options);
+  std::cout << (json ? check::FormatJson(report) : check::FormatText(report)) << std::flush;
+  return report.exitStatus;
+}

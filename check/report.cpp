@@ -1,0 +1,532 @@
+// Gathers what the launcher in a deployment would do, with the launcher's own code.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check/permissions.h"
+#include "check/report.h"
+#include "launcher/settings_request.h"
+#include "platform/library.h"
+#include "platform/library_info.h"
+#include "platform/profile.h"
+#include "platform/profile_parser.h"
+#include "platform/text.h"
+#include "request/dhcp_protocol.h"
+#include "request/dhcp_server_request.h"
+
+namespace fs = std::filesystem;
+
+namespace check {
+namespace {
+
+using settings_request::Reason;
+
+constexpr char kComponentFile[] = "fylDHCPD.dll";
+constexpr char kPluginFile[] = "mekDHCPPluginu.dll";
+constexpr char16_t kPluginSettingsFile[] = u"..\\config\\mekDHCPPluginu.ini";
+constexpr char16_t kStateFolderDefault[] = u"..\\run";
+constexpr std::array<const char*, 3> kPluginEntries = {"Initialize", "RequestService", "Release"};
+
+using RegisterServerFn = std::int32_t (*)();
+
+std::u16string Widen(std::string_view narrow) {
+  std::u16string wide;
+  platform::Utf8ToUtf16(narrow, wide);
+  return wide;
+}
+
+// text as UTF-8 for a report: each lone surrogate the profile reader made of a byte that is not
+// text shows as \xNN, any other lone surrogate as \uXXXX.
+std::string Printable(std::u16string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+    const bool pair = high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+    std::string piece;
+    if (pair) {
+      platform::Utf16ToUtf8(text.substr(i, 2), piece);
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      const char* digits = "0123456789ABCDEF";
+      if (unit >= 0xDC80 && unit <= 0xDCFF) {
+        const unsigned byte = unit - 0xDC00;
+        piece = std::string("\\x") + digits[byte >> 4] + digits[byte & 15];
+      } else {
+        piece = "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) {
+          piece += digits[(unit >> shift) & 15];
+        }
+      }
+    } else {
+      platform::Utf16ToUtf8(text.substr(i, 1), piece);
+    }
+    out += piece;
+  }
+  return out;
+}
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  return out;
+}
+
+// Edit distance between a and b, without regard to ASCII case.
+std::size_t Distance(std::string_view a, std::string_view b) {
+  const std::string x = Lower(a);
+  const std::string y = Lower(b);
+  std::vector<std::size_t> row(y.size() + 1);
+  for (std::size_t j = 0; j <= y.size(); ++j) {
+    row[j] = j;
+  }
+  for (std::size_t i = 1; i <= x.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= y.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] == y[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[y.size()];
+}
+
+// A name among names that is probably a misspelt wanted (but not wanted itself), or "".
+std::string NearMiss(const std::vector<std::string>& names, std::string_view wanted) {
+  for (const std::string& name : names) {
+    if (Lower(name) != Lower(wanted) && Distance(name, wanted) <= 2) {
+      return name;
+    }
+  }
+  return {};
+}
+
+std::vector<std::string> Printable(const std::vector<std::u16string>& texts) {
+  std::vector<std::string> out;
+  for (const std::u16string& text : texts) {
+    out.push_back(Printable(text));
+  }
+  return out;
+}
+
+std::string Shown(const fs::path& path) {
+  std::error_code error;
+  const std::u8string text =
+      fs::absolute(path, error).lexically_normal().make_preferred().u8string();
+  return {text.begin(), text.end()};
+}
+
+// The file's encoding as its first bytes tell it.
+std::string EncodingOf(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::array<char, 3> head{};
+  file.read(head.data(), head.size());
+  const std::string_view bytes(head.data(), static_cast<std::size_t>(file.gcount()));
+  if (bytes.substr(0, 2) == "\xFF\xFE") {
+    return "UTF-16LE (byte-order mark FF FE)";
+  }
+  if (bytes.substr(0, 2) == "\xFE\xFF") {
+    return "UTF-16BE (byte-order mark FE FF)";
+  }
+  if (bytes == "\xEF\xBB\xBF") {
+#ifdef _WIN32
+    // Windows' own reader takes the mark for text of the first line.
+    return "UTF-8 (byte-order mark EF BB BF, which Windows reads as part of the first line: save "
+           "the file without it, or as UTF-16LE)";
+#else
+    return "UTF-8 (byte-order mark EF BB BF)";
+#endif
+  }
+#ifdef _WIN32
+  return "none (read in the ANSI code page)";
+#else
+  return "none (read as UTF-8)";
+#endif
+}
+
+const char* ReasonName(Reason reason, const Report& report) {
+  switch (reason) {
+    case Reason::kSent:
+      return "ok";
+    case Reason::kMarker:
+      return "marker";
+    case Reason::kHoldsAt:
+      return "holds-at";
+    case Reason::kTooLong:
+      return "too-long";
+    case Reason::kNotText:
+      return "not-text";
+    case Reason::kMissing:
+      break;
+  }
+  if (!report.settingsExists) {
+    return "missing-file";
+  }
+  if (!report.settingsReadable) {
+    return "unreadable";
+  }
+  return report.sectionFound ? "missing-key" : "missing-section";
+}
+
+std::string Explain(const ValueReport& value, const settings_request::Setting& setting,
+                    const std::vector<std::string>& keys, const Report& report) {
+  const std::string& r = value.reason;
+  if (r == "ok") {
+    return "sent as it is";
+  }
+  std::string why;
+  if (r == "missing-file") {
+    why = "the settings file does not exist";
+  } else if (r == "unreadable") {
+    why = "the settings file cannot be read";
+  } else if (r == "missing-section") {
+    why = "the file has no [PARAMS] section";
+  } else if (r == "missing-key") {
+    why = "[PARAMS] has no key " + value.key;
+    const std::string near = NearMiss(keys, value.key);
+    if (!near.empty()) {
+      why += "; it has \"" + near + "\": did you mean " + value.key + "?";
+    } else {
+      why += "; add the line " + value.key + "=...";
+    }
+  } else if (r == "marker") {
+    why = "the value reads as \"@1@\", which the launcher takes for a missing key";
+  } else if (r == "holds-at") {
+    why = "the value holds \"@\", which would break the request's fields";
+  } else if (r == "too-long") {
+    std::string narrow;
+    why = "the value is longer than the " + std::to_string(settings_request::kSettingCapacity - 1) +
+          " bytes of UTF-8 the launcher takes";
+    if (platform::Utf16ToUtf8(setting.value, narrow)) {
+      why += " (" + std::to_string(narrow.size()) + " bytes)";
+    }
+    why += "; it is not cut";
+  } else if (r == "not-text") {
+    why = "the value is not valid text in the file's encoding, " + report.encoding +
+          "; save the file as UTF-8 or as UTF-16LE with a byte-order mark";
+  }
+  return why;
+}
+
+// Counts the key lines of the first [PARAMS] section by name in lower case, and the [PARAMS]
+// headers: the listings name each once, but a key or section given twice deserves a warning, for
+// only the first one is read.
+class KeyCounter : public platform::ProfileVisitor {
+ public:
+  Next OnSection(std::u16string_view name, bool cut) override {
+    if (cut || Lower(Printable(name)) != Lower(settings_request::kSettingsSection)) {
+      return Next::kSkipKeys;
+    }
+    ++sections;
+    return sections == 1 ? Next::kReadKeys : Next::kSkipKeys;
+  }
+  bool OnKey(std::u16string_view name, bool /*cut*/) override {
+    ++counts[Lower(Printable(name))];
+    return false;
+  }
+  bool OnValue(std::u16string_view /*value*/, bool /*cut*/) override { return true; }
+
+  std::map<std::string, int> counts;
+  int sections = 0;
+};
+
+KeyCounter CountKeys(const fs::path& path) {
+  constexpr std::size_t kNameLimit = 1024;
+  constexpr std::size_t kChunkBytes = 64 * 1024;
+  KeyCounter counter;
+  platform::ProfileScanner scanner(counter, kNameLimit, 1);
+  platform::ProfileDecoder decoder;
+  std::ifstream file(path, std::ios::binary);
+  std::string chunk(kChunkBytes, '\0');
+  std::u16string text;
+  while (file.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || file.gcount() > 0) {
+    decoder.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(file.gcount())), text);
+    scanner.Feed(text);
+    text.clear();
+  }
+  decoder.Finish(text);
+  scanner.Feed(text);
+  scanner.Finish();
+  return counter;
+}
+
+// A warning for each file or folder of the deployment that others can write.
+void CheckPermissions(const fs::path& bin, const fs::path& stateFolder, Report& report) {
+  report.permissionsChecked = PermissionsChecked();
+  report.permissionsRule = PermissionsRule();
+  std::vector<fs::path> paths = {bin};
+  std::vector<fs::path> libraries;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(bin, error)) {
+    libraries.push_back(entry.path());
+  }
+  std::sort(libraries.begin(), libraries.end());
+  paths.insert(paths.end(), libraries.begin(), libraries.end());
+  const fs::path root = bin.parent_path();
+  paths.insert(paths.end(), {root, root / "config", root / "config" / "fylDHCPServer.ini",
+                             root / "config" / "mekDHCPPluginu.ini", stateFolder});
+  for (const fs::path& path : paths) {
+    std::string who;
+    if (OthersCanWrite(path, who)) {
+      report.permissionWarnings.push_back(Shown(path) + ": " + who);
+    }
+  }
+}
+
+// Whether loading file is not safe: others can write it or the folder it is in.
+bool Unsafe(const fs::path& file) {
+  std::string who;
+  return OthersCanWrite(file, who) || OthersCanWrite(file.parent_path(), who);
+}
+
+void CheckComponent(const fs::path& bin, const Options& options, Report& report) {
+  LibraryReport& component = report.component;
+  // The launcher's search looks beside the launcher first (its program folder on Windows, its
+  // $ORIGIN run path on POSIX), then in the system's places.
+  const fs::path beside = bin / kComponentFile;
+  std::u16string name = Widen(kComponentFile);
+  if (fs::exists(beside)) {
+    component.found = true;
+    component.path = Shown(beside);
+    name = beside.u16string();
+    if (Unsafe(beside) && !options.loadAnyway) {
+      component.refused = true;
+      return;
+    }
+  }
+  // Kept loaded to the end, as the launcher keeps it.
+  const platform::LibraryHandle library = platform::LoadLibraryAt(name);
+  component.loads = library != nullptr;
+  std::u16string path;
+  if (platform::GetLibraryPath(library, path)) {
+    component.found = true;
+    component.path = Shown(fs::path(path));
+  }
+  const auto registerServer =
+      reinterpret_cast<RegisterServerFn>(platform::FindEntryPoint(library, "DllRegisterServer"));
+  report.entryPoint = registerServer != nullptr;
+  if (registerServer != nullptr && options.registerComponent) {
+    report.registered = registerServer();
+  }
+}
+
+void CheckSettings(
+    Report& report,
+    std::array<settings_request::Setting, settings_request::kSettingCount>& settings) {
+  const std::u16string file = Widen(settings_request::kSettingsFile);
+  const fs::path path = fs::path("..") / "config" / "fylDHCPServer.ini";
+  report.settingsPath = Shown(path);
+  std::error_code error;
+  report.settingsExists = fs::exists(path, error);
+  report.settingsReadable =
+      fs::is_regular_file(path, error) && std::ifstream(path, std::ios::binary).is_open();
+  if (report.settingsReadable) {
+    report.encoding = EncodingOf(path);
+  }
+  std::vector<std::u16string> sections;
+  std::vector<std::u16string> keys;
+  if (report.settingsReadable && platform::ListProfileSections(file, sections)) {
+    report.sections = Printable(sections);
+    for (const std::string& section : report.sections) {
+      report.sectionFound = report.sectionFound || Lower(section) == "params";
+    }
+    if (report.sectionFound) {
+      platform::ListProfileKeys(Widen(settings_request::kSettingsSection), file, keys);
+    } else {
+      report.sectionHint = NearMiss(report.sections, settings_request::kSettingsSection);
+    }
+  }
+  const std::vector<std::string> keyNames = Printable(keys);
+  KeyCounter counted;
+  if (report.sectionFound) {
+    counted = CountKeys(path);
+  }
+  if (counted.sections > 1) {
+    report.settingWarnings.push_back("[PARAMS] appears " + std::to_string(counted.sections) +
+                                     " times; the launcher reads the first one only");
+  }
+  settings = settings_request::ReadSettings(settings_request::kSettingsFile, true);
+  for (const settings_request::Setting& setting : settings) {
+    ValueReport value;
+    value.key = setting.key;
+    if (setting.inFile) {
+      value.inFile = Printable(setting.value);
+    }
+    value.sent = Printable(setting.sent);
+    value.reason = ReasonName(setting.reason, report);
+    value.explanation = Explain(value, setting, keyNames, report);
+    report.values.push_back(value);
+    const int copies = report.sectionFound ? counted.counts[Lower(setting.key)] : 0;
+    if (copies > 1) {
+      report.settingWarnings.push_back(std::string(setting.key) + " appears " +
+                                       std::to_string(copies) +
+                                       " times in [PARAMS]; the launcher takes the first one");
+    }
+  }
+}
+
+std::string StatusMeaning(int status) {
+  switch (status) {
+    case 1:
+      return "the request has no name; the plugin was not called";
+    case 2:
+      return "the plugin library could not be loaded; it was not called";
+    case 3:
+      return "the request has no plugin path; the plugin was not called";
+    case 4:
+      return "the plugin lacks Initialize, RequestService or Release; it was not called";
+    default:
+      return "the plugin was called; RequestService returned " + std::to_string(status);
+  }
+}
+
+void CheckPlugin(const fs::path& bin, const Options& options, CDhcpServerRequest& request,
+                 Report& report) {
+  LibraryReport& plugin = report.plugin;
+  const fs::path file = bin / kPluginFile;
+  plugin.found = fs::exists(file);
+  if (plugin.found) {
+    plugin.path = Shown(file);
+    if (Unsafe(file) && !options.loadAnyway) {
+      plugin.refused = true;
+      return;
+    }
+  }
+  {
+    const platform::ScopedLibrary library(
+        platform::LoadLibraryAt(Widen(settings_request::kPluginLibrary)));
+    plugin.loads = library != nullptr;
+    for (const char* entry : kPluginEntries) {
+      if (platform::FindEntryPoint(library.get(), entry) != nullptr) {
+        report.entryPoints.emplace_back(entry);
+      }
+    }
+  }
+  if (!options.runPlugin) {
+    return;
+  }
+  // As the launcher's request does it: Execute on the request text, then the reply's two keys.
+  int emptyName = 0;
+  std::u16string reply = request.BuildRequestText(emptyName);
+  report.status = request.Execute(reply);
+  report.statusMeaning = StatusMeaning(*report.status);
+  report.reply = Printable(reply);
+  const CDhcpServerRequest replyRecord(reply);
+  std::u16string code;
+  std::u16string message;
+  replyRecord.GetParam(dhcp_protocol::kReturnCodeKey, code);
+  replyRecord.GetParam(dhcp_protocol::kMessageKey, message);
+  report.returnCode = CDhcpServerRequest::ReadReturnCode(code);
+  report.message = Printable(message);
+}
+
+// The plugin's state folder, read as the plugin reads it: StateFolder in [ENGINE] of its own
+// settings file, "..\\run" when missing or empty, relative to the working directory.
+fs::path StateFolder(const fs::path& bin) {
+  std::array<char16_t, 1024> buffer{};
+  const std::size_t units =
+      platform::ReadProfileString(u"ENGINE", u"StateFolder", kStateFolderDefault, buffer.data(),
+                                  buffer.size(), kPluginSettingsFile);
+  std::u16string folder = units == 0 ? kStateFolderDefault : std::u16string(buffer.data(), units);
+#ifndef _WIN32
+  std::replace(folder.begin(), folder.end(), u'\\', u'/');
+#endif
+  const fs::path path(folder);
+  return path.is_absolute() ? path : bin / path;
+}
+
+int ExitStatusOf(const Report& report, const Options& options) {
+  if (report.component.refused || report.plugin.refused) {
+    return kExitUnsafeLibrary;
+  }
+  if (!report.component.loads || !report.entryPoint ||
+      (report.registered.has_value() && *report.registered < 0)) {
+    return kExitComponent;
+  }
+  if (!report.settingsExists || !report.settingsReadable || !report.sectionFound) {
+    return kExitSettingsFile;
+  }
+  for (const ValueReport& value : report.values) {
+    if (value.reason != "ok") {
+      return kExitSetting;
+    }
+  }
+  if (!report.plugin.loads || report.entryPoints.size() != kPluginEntries.size()) {
+    return kExitPlugin;
+  }
+  if (options.runPlugin && (report.status != 0 || report.returnCode != 0)) {
+    return kExitPluginRefused;
+  }
+  return kExitOk;
+}
+
+std::string Summary(const Report& report) {
+  if (report.component.refused || report.plugin.refused) {
+    return "Not checked to the end: a library others can write was not loaded (see the "
+           "permissions); the launcher would load it and run its code with its rights.";
+  }
+  if (!report.component.loads) {
+    return "The launcher would stop with exit code -2 before reading its settings: it cannot load "
+           "fylDHCPD.dll.";
+  }
+  if (!report.entryPoint) {
+    return "The launcher would stop with exit code -3 before reading its settings: fylDHCPD.dll "
+           "has no DllRegisterServer.";
+  }
+  if (report.registered.has_value() && *report.registered < 0) {
+    return "The launcher would stop with exit code -4 before reading its settings: "
+           "DllRegisterServer failed.";
+  }
+  std::string empty;
+  for (const ValueReport& value : report.values) {
+    if (value.reason != "ok") {
+      empty += (empty.empty() ? "" : ", ") + value.key;
+    }
+  }
+  std::string line = "The launcher would register the component, exit with 0, and send ";
+  line += empty.empty() ? "all four settings" : "the settings with " + empty + " empty";
+  if (!report.plugin.loads) {
+    return line + " to a plugin it cannot load: nothing more would happen.";
+  }
+  if (report.entryPoints.size() != kPluginEntries.size()) {
+    return line + " to a plugin that lacks an entry point: it would not be called.";
+  }
+  if (report.returnCode.has_value()) {
+    return line + " to the plugin, which answered " + std::to_string(*report.returnCode) +
+           (report.message.empty() ? "." : ": " + report.message);
+  }
+  return line + " to the plugin.";
+}
+
+}  // namespace
+
+Report BuildReport(const Options& options) {
+  Report report;
+  std::error_code error;
+  const fs::path bin = fs::current_path(error);
+  report.binFolder = Shown(bin);
+  CheckPermissions(bin, StateFolder(bin), report);
+  CheckComponent(bin, options, report);
+  std::array<settings_request::Setting, settings_request::kSettingCount> settings;
+  CheckSettings(report, settings);
+  CDhcpServerRequest request;
+  settings_request::FillRequest(settings, request);
+  request.SetRequestName(dhcp_protocol::kRunDhcpServer);
+  int emptyName = 0;
+  report.request = Printable(request.BuildRequestText(emptyName));
+  CheckPlugin(bin, options, request, report);
+  report.exitStatus = ExitStatusOf(report, options);
+  report.summary = Summary(report);
+  return report;
+}
+
+}  // namespace check

@@ -1,0 +1,91 @@
+// What the launcher in a deployment would do, and why: the facts the check program reports.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace check {
+
+// The exit statuses of the check program; the first problem in the report's order decides.
+enum ExitStatus : int {
+  kExitOk = 0,             // the launcher would register and send all four settings
+  kExitUnsafeLibrary = 1,  // a library others can write was not loaded
+  kExitUsage = 2,          // the command line could not be read
+  kExitComponent = 3,      // the component is not found, does not load or lacks its entry
+  kExitSettingsFile = 4,   // the settings file is missing or unreadable, or lacks [PARAMS]
+  kExitSetting = 5,        // a setting would be sent empty
+  kExitPlugin = 6,         // the plugin is not found, does not load or lacks an entry point
+  kExitPluginRefused = 7,  // with --run-plugin: Execute or the plugin's return code was not 0
+};
+
+struct Options {
+  std::optional<std::filesystem::path> deployment;  // work from DIR/bin instead of "."
+  bool loadAnyway = false;                          // load libraries that others can write
+  bool registerComponent = false;
+  bool runPlugin = false;
+};
+
+struct ValueReport {
+  std::string key;
+  std::optional<std::string> inFile;  // UTF-8; a byte that is not text shows as \xNN
+  std::string sent;
+  std::string reason;       // ok, missing-file, unreadable, missing-section, missing-key, marker,
+                            // holds-at, too-long, not-text
+  std::string explanation;  // for a person: why, and what to do
+};
+
+struct LibraryReport {
+  std::string path;  // the file found (full path), empty when none was found
+  bool found = false;
+  bool refused = false;  // not loaded: others can write it
+  bool loads = false;
+};
+
+struct Report {
+  std::string binFolder;
+  bool permissionsChecked = false;
+  std::string permissionsRule;
+  std::vector<std::string> permissionWarnings;
+
+  LibraryReport component;
+  bool entryPoint = false;        // exports DllRegisterServer
+  std::optional<int> registered;  // DllRegisterServer's result, with --register
+
+  std::string settingsPath;
+  bool settingsExists = false;
+  bool settingsReadable = false;
+  std::string encoding;
+  bool sectionFound = false;
+  std::vector<std::string> sections;  // when [PARAMS] is missing
+  std::string sectionHint;
+  std::vector<ValueReport> values;
+  std::vector<std::string> settingWarnings;
+
+  std::string request;  // the request text, UTF-8
+
+  LibraryReport plugin;
+  std::vector<std::string> entryPoints;  // those of the three that it exports
+  std::optional<int> status;             // Execute's status, with --run-plugin
+  std::string statusMeaning;
+  std::string reply;
+  std::optional<int> returnCode;
+  std::string message;
+
+  int exitStatus = kExitOk;
+  std::string summary;  // the last line: what the launcher would do
+};
+
+// Looks at the deployment whose bin/ is the current directory, as the launcher would run there.
+// Changes nothing, except that --register calls DllRegisterServer and --run-plugin sends the
+// request to the plugin.
+Report BuildReport(const Options& options);
+
+// The report for a person, one fact per line, ending with the summary line.
+std::string FormatText(const Report& report);
+
+// The report as one JSON object (UTF-8, indented).
+std::string FormatJson(const Report& report);
+
+}  // namespace check

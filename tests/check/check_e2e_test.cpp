@@ -1,0 +1,293 @@
+// End-to-end tests of dhcp-launcher-check: the built program run in staged deployments.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "check/report.h"
+#include "deployment.h"
+#include "record_format.h"
+#include "stand_ins.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using namespace std::string_literals;
+
+namespace {
+
+using test_deployment::BuiltFile;
+using test_deployment::kSound;
+using test_deployment::kSoundFile;
+
+const fs::path kCheck = BuiltFile(DHCP_TEST_CHECK);
+const fs::path kComponent = test_support::StandInLibrary("stand_in_component_succeeding");
+const fs::path kFailingComponent = test_support::StandInLibrary("stand_in_component_failing");
+const fs::path kComponentWithoutEntryPoint =
+    test_support::StandInLibrary("stand_in_component_without_entry_point");
+const fs::path kRecorderPlugin = test_support::StandInLibrary("stand_in_plugin_recorder");
+
+struct Outcome {
+  int status = -1;
+  std::string output;
+};
+
+// A deployment with the check program in bin/, where the launcher would lie.
+class Deployment : public test_deployment::Deployment {
+ public:
+  // The plugin's own settings hold Engine=check, so that no plugin ever starts a DHCP server.
+  Deployment() : test_deployment::Deployment(kCheck) { WritePluginSettings(""); }
+
+  void WritePluginSettings(const std::string& more) const {
+    std::ofstream(Root() / "config" / "mekDHCPPluginu.ini", std::ios::binary)
+        << "[ENGINE]\nEngine=check\n"
+        << more;
+  }
+
+  fs::path Root() const { return SettingsFile().parent_path().parent_path(); }
+
+  // Runs the check program in bin/ with arguments, its output (stdout and stderr) captured.
+  Outcome Check(const std::string& arguments) const {
+    const fs::path bin = Root() / "bin";
+    const fs::path output = Root() / "output.txt";
+    const std::string record = (Root() / "log" / RecordFileName()).string();
+#ifdef _WIN32
+    _putenv_s(test_support::kRecordFileVariable, record.c_str());
+    const std::string command = "cd /d \"" + bin.string() + "\" && " + kCheck.filename().string() +
+                                " " + arguments + " > \"" + output.string() + "\" 2>&1";
+#else
+    setenv(test_support::kRecordFileVariable, record.c_str(), 1);
+    const std::string command = "cd '" + bin.string() + "' && ./" + kCheck.filename().string() +
+                                " " + arguments + " > '" + output.string() + "' 2>&1";
+#endif
+    Outcome outcome;
+    const int result = std::system(command.c_str());
+#ifdef _WIN32
+    outcome.status = result;
+#else
+    outcome.status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+#endif
+    {
+      std::ifstream file(output, std::ios::binary);
+      outcome.output.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    fs::remove(output);
+    return outcome;
+  }
+};
+
+#ifdef _WIN32
+// A file without a byte-order mark is read in the ANSI code page, where every byte is text.
+constexpr int kNarrowByteStatus = check::kExitOk;
+constexpr char kNarrowByteReason[] = "ok";
+constexpr char kNarrowByteText[] = "read in the ANSI code page";
+#else
+constexpr int kNarrowByteStatus = check::kExitSetting;
+constexpr char kNarrowByteReason[] = "not-text";
+constexpr char kNarrowByteText[] = "255.255.255.\\xFF";
+#endif
+
+std::vector<std::string> Reasons(const json& report) {
+  std::vector<std::string> reasons;
+  for (const json& value : report["settings"]["values"]) {
+    reasons.push_back(value["reason"]);
+  }
+  return reasons;
+}
+
+TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
+  const std::string ok = "ok";
+  const std::vector<std::string> allOk = {ok, ok, ok, ok};
+  const std::string tooLong(200, '7');  // one byte more than the launcher's 199
+  enum Plugin { kNoPlugin, kRecorder, kNotALibrary };
+  struct Case {
+    const char* name;
+    std::optional<std::string> settings;  // none: no settings file; "": a folder in its place
+    const fs::path* component;
+    Plugin plugin;
+    int status;
+    std::vector<std::string> reasons;
+    std::string text;  // what the text report must say
+    std::size_t warnings = 0;
+  };
+  const std::string mixed =
+      "[params]\nSubNetMask=255.255.255.0\nGateway=a@b\nDuringTime=" + tooLong +
+      "\nRangeIp=\"@1@\"\nGateway=1.2.3.4\n[PARAMS]\nGateway=1.2.3.4\n";
+  const std::vector<Case> cases = {
+      {"sound", kSoundFile, &kComponent, kRecorder, check::kExitOk, allOk,
+       "send all four settings"},
+      {"no settings file", std::nullopt, &kComponent, kRecorder, check::kExitSettingsFile,
+       std::vector<std::string>(4, "missing-file"), "exists: no"},
+      {"a folder for a settings file", "", &kComponent, kRecorder, check::kExitSettingsFile,
+       std::vector<std::string>(4, "unreadable"), "readable: no"},
+      {"[PARAM]", "[PARAM]\nSubNetMask=255.255.255.0\n", &kComponent, kRecorder,
+       check::kExitSettingsFile, std::vector<std::string>(4, "missing-section"),
+       "did you mean [PARAMS] for [PARAM]?"},
+      {"Gatway",
+       "[PARAMS]\nSubNetMask=1\nGatway=2\nDuringTime=3\nRangeIp=4\n",
+       &kComponent,
+       kRecorder,
+       check::kExitSetting,
+       {ok, "missing-key", ok, ok},
+       "did you mean Gateway?"},
+      {"@, too long, marker, duplicate",
+       mixed,
+       &kComponent,
+       kRecorder,
+       check::kExitSetting,
+       {ok, "holds-at", "too-long", "marker"},
+       "[PARAMS] appears 2 times",
+       2},
+      {"a byte that is not UTF-8",
+       "[PARAMS]\nSubNetMask=255.255.255.\xFF\nGateway=1\nDuringTime=2\nRangeIp=3\n",
+       &kComponent,
+       kRecorder,
+       kNarrowByteStatus,
+       {kNarrowByteReason, ok, ok, ok},
+       kNarrowByteText},
+      {"UTF-16LE",
+       "\xFF\xFE[\0P\0A\0R\0A\0M\0S\0]\0\n\0S\0u\0b\0N\0e\0t\0M\0a\0s\0k\0=\0\x31\0\0\xD8"s,
+       &kComponent,
+       kRecorder,
+       check::kExitSetting,
+       {"not-text", "missing-key", "missing-key", "missing-key"},
+       "UTF-16LE (byte-order mark FF FE)"},
+      {"no component", kSoundFile, nullptr, kRecorder, check::kExitComponent, allOk,
+       "exit code -2"},
+      {"no DllRegisterServer", kSoundFile, &kComponentWithoutEntryPoint, kRecorder,
+       check::kExitComponent, allOk, "exit code -3"},
+      {"no plugin", kSoundFile, &kComponent, kNoPlugin, check::kExitPlugin, allOk,
+       "not in the working directory"},
+      {"a plugin that is not a library", kSoundFile, &kComponent, kNotALibrary, check::kExitPlugin,
+       allOk, "loads: no: it is not a library"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Deployment deployment;
+    if (c.component != nullptr) {
+      deployment.AddComponent(*c.component);
+    }
+    if (c.plugin == kRecorder) {
+      deployment.AddPlugin(kRecorderPlugin);
+    } else if (c.plugin == kNotALibrary) {
+      std::ofstream(deployment.Root() / "bin" / "mekDHCPPluginu.dll") << "not a library\n";
+    }
+    if (c.settings == "") {
+      fs::create_directories(deployment.SettingsFile());
+    } else if (c.settings.has_value()) {
+      deployment.WriteSettings(*c.settings);
+    }
+    const auto tree = deployment.TreeOutsideLog();
+
+    const Outcome text = deployment.Check("");
+    EXPECT_EQ(text.status, c.status) << text.output;
+    EXPECT_NE(text.output.find(c.text), std::string::npos) << text.output;
+
+    const Outcome outcome = deployment.Check("--json");
+    EXPECT_EQ(outcome.status, c.status);
+    const json report = json::parse(outcome.output, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << outcome.output;
+    EXPECT_EQ(Reasons(report), c.reasons);
+    EXPECT_EQ(report["ok"], c.status == check::kExitOk);
+    EXPECT_EQ(report["component"]["loads"], c.component != nullptr);
+    EXPECT_EQ(report["component"]["entry_point"], c.component == &kComponent);
+    EXPECT_EQ(report["plugin"]["loads"], c.plugin == kRecorder);
+    EXPECT_EQ(report["plugin"]["found"], c.plugin != kNoPlugin);
+    EXPECT_FALSE(report["plugin"].contains("status"));
+    for (const char* field : {"path", "exists", "encoding", "section_found"}) {
+      EXPECT_TRUE(report["settings"].contains(field)) << field;
+    }
+    EXPECT_EQ(report["warnings"].size(), c.warnings) << report["warnings"];
+
+    // Without --register and --run-plugin nothing is called and nothing is written.
+    EXPECT_EQ(deployment.RecordedLines(), std::vector<std::string>{});
+    EXPECT_EQ(deployment.TreeOutsideLog(), tree);
+  }
+}
+
+TEST(Check, RunsThePluginAndRegistersOnlyWhenAsked) {
+  const Deployment deployment;
+  deployment.AddComponent(kComponent);
+  deployment.AddPlugin(kRecorderPlugin);
+  deployment.WriteSettings(kSoundFile);
+
+  const Outcome outcome = deployment.Check("--json --run-plugin");
+  EXPECT_EQ(outcome.status, check::kExitOk) << outcome.output;
+  const json report = json::parse(outcome.output, nullptr, false);
+  ASSERT_FALSE(report.is_discarded()) << outcome.output;
+  const std::string request = test_deployment::RequestText(kSound);
+  EXPECT_EQ(report["request"], request);
+  EXPECT_EQ(report["plugin"]["status"], 0);
+  EXPECT_EQ(report["plugin"]["return_code"], 0);
+  EXPECT_EQ(report["plugin"]["message"], "");
+  // The recorder got the very request the report shows; the component was not registered.
+  std::vector<std::string> run = test_deployment::RegistrationAndPluginRun(kSound);
+  run.erase(run.begin());
+  EXPECT_EQ(deployment.RecordedLines(), run);
+
+  const Outcome registered = deployment.Check("--register");
+  EXPECT_EQ(registered.status, check::kExitOk) << registered.output;
+  EXPECT_EQ(deployment.RecordedLines().back(), test_deployment::kRegistrationLine);
+
+  fs::remove(deployment.Root() / "bin" / "fylDHCPD.dll");
+  deployment.AddComponent(kFailingComponent);
+  EXPECT_EQ(deployment.Check("--register").status, check::kExitComponent);
+  EXPECT_EQ(deployment.Check("--no-such-option").status, check::kExitUsage);
+}
+
+#ifndef _WIN32
+TEST(Check, DoesNotLoadALibraryOthersCanWrite) {
+  const Deployment deployment;
+  deployment.AddComponent(kComponent);
+  deployment.AddPlugin(kRecorderPlugin);
+  deployment.WriteSettings(kSoundFile);
+  const fs::path plugin = deployment.Root() / "bin" / "mekDHCPPluginu.dll";
+  fs::permissions(plugin, fs::perms::others_write, fs::perm_options::add);
+  fs::permissions(deployment.Root() / "config", fs::perms::group_write, fs::perm_options::add);
+  deployment.WritePluginSettings("StateFolder=..\\state\n");
+  fs::create_directory(deployment.Root() / "state");
+  fs::permissions(deployment.Root() / "state", fs::perms::others_write, fs::perm_options::add);
+
+  const Outcome refused = deployment.Check("--json --run-plugin");
+  EXPECT_EQ(refused.status, check::kExitUnsafeLibrary);
+  const json report = json::parse(refused.output, nullptr, false);
+  ASSERT_FALSE(report.is_discarded()) << refused.output;
+  EXPECT_EQ(report["plugin"]["refused"], true);
+  EXPECT_EQ(report["plugin"]["loads"], false);
+  ASSERT_EQ(report["warnings"].size(), 3U) << report["warnings"];
+  EXPECT_NE(report["warnings"][0].get<std::string>().find("anyone can write it"),
+            std::string::npos);
+  EXPECT_EQ(deployment.RecordedLines(), std::vector<std::string>{});
+
+  const Outcome anyway = deployment.Check("--load-anyway");
+  EXPECT_EQ(anyway.status, check::kExitOk) << anyway.output;
+  EXPECT_NE(anyway.output.find("warning: "), std::string::npos);
+}
+#endif
+
+TEST(Check, WorksFromAnotherFolderWithDeployment) {
+  const Deployment deployment;
+  deployment.AddComponent(kComponent);
+  deployment.AddPlugin(kRecorderPlugin);
+  deployment.WriteSettings(kSoundFile);
+  const Deployment elsewhere;  // an empty deployment: the check program runs from its bin/
+  const Outcome outcome =
+      elsewhere.Check("--json --deployment \"" + deployment.Root().string() + "\"");
+  EXPECT_EQ(outcome.status, check::kExitOk) << outcome.output;
+  const json report = json::parse(outcome.output, nullptr, false);
+  ASSERT_FALSE(report.is_discarded()) << outcome.output;
+  EXPECT_EQ(fs::path(report["component"]["path"].get<std::string>()),
+            (deployment.Root() / "bin" / "fylDHCPD.dll"));
+}
+
+}  // namespace
