@@ -11,8 +11,8 @@
 #
 # Checks: the example builds even when its project asks for an older C++ standard; the launcher
 # ends with 0; the plugin's own settings, when installed, select the engine that only checks; the
-# example recorded exactly the request the installed settings make; the check program (when
-# installed) reads the example's reply; a build of the example with the other libstdc++ string
+# example recorded exactly the request the installed settings make; the check program
+# reads the example's reply; a build of the example with the other libstdc++ string
 # layout fails; a reinstall keeps edited settings.
 cmake_minimum_required(VERSION 3.25)
 
@@ -87,15 +87,16 @@ if(NOT record STREQUAL "${expected}\n")
 endif()
 message(STATUS "The example plugin received ${record}")
 
-# The example's reply, read back by the check program when the deployment has one.
+# The example's reply, read back by the installed check program.
 set(check ${bin}/dhcp-launcher-check${EXECUTABLE_SUFFIX})
-if(EXISTS ${check})
-  execute_process(COMMAND ${EMULATOR} ${check} --run-plugin WORKING_DIRECTORY ${bin}
-                  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  if(NOT output MATCHES "Recorded: subnet mask ")
-    message(FATAL_ERROR "dhcp-launcher-check --run-plugin did not show the example's reply "
-                        "(${result}):\n${output}")
-  endif()
+if(NOT EXISTS ${check})
+  message(FATAL_ERROR "The runtime component did not install ${check}")
+endif()
+execute_process(COMMAND ${EMULATOR} ${check} --run-plugin WORKING_DIRECTORY ${bin}
+                RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(NOT output MATCHES "Recorded: subnet mask ")
+  message(FATAL_ERROR "dhcp-launcher-check --run-plugin did not show the example's reply "
+                      "(${result}):\n${output}")
 endif()
 
 # With the other string layout the example must not build: the contract header refuses it.
