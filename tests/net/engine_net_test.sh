@@ -73,8 +73,7 @@ serve)
 no_address)
   # The named interface holds no address in the subnet: a code naming the one that would fit.
   netns_link "$server" "$veth_s" 203.0.113.1/24 "$client" "$veth_c"
-  ip link add "f$NETNS_TAG" netns "$server" type dummy
-  ip -n "$server" addr add 198.51.100.1/24 dev "f$NETNS_TAG"
+  netns_link "$server" "f$NETNS_TAG" 198.51.100.1/24 "$client" "g$NETNS_TAG"
   netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
   netns_plugin_settings "$deploy" "${plugin_settings[@]}"
   netns_launch "$server" "$deploy"
@@ -89,8 +88,10 @@ port_taken)
   ip netns exec "$server" python3 -c 'import socket, time
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 s.bind(("0.0.0.0", 67))
+open("'"$NETNS_TMP/bound"'", "w").close()
 time.sleep(60)' &
-  sleep 0.3
+  for _ in $(seq 50); do [[ -e $NETNS_TMP/bound ]] && break; sleep 0.1; done
+  [[ -e $NETNS_TMP/bound ]] || netns_fail "could not take port 67 for the test"
   netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
   netns_plugin_settings "$deploy" "${plugin_settings[@]}"
   netns_launch "$server" "$deploy"
@@ -124,13 +125,20 @@ stale_pid)
   expect_engines 1
   ;;
 dhclient)
+  # ISC dhclient as the client; a lease below dnsmasq's shortest is served as 120 s and said so.
   netns_link "$server" "$veth_s" 198.51.100.1/24 "$client" "$veth_c"
-  netns_settings "$deploy" 255.255.255.0 198.51.100.1 900 198.51.100.100-198.51.100.150
+  netns_settings "$deploy" 255.255.255.0 198.51.100.1 60 198.51.100.100-198.51.100.150
   netns_plugin_settings "$deploy" "${plugin_settings[@]}"
   netns_launch "$server" "$deploy"
   netns_expect_code 0
+  served=60
+  if [[ $engine == dnsmasq ]]; then
+    served=120
+    [[ $ANSWER == *"lease 120 seconds. DuringTime 60 was raised"* ]] ||
+      netns_fail "answer does not say the lease was raised: $ANSWER"
+  fi
   lease=$(netns_dhclient "$client" "$veth_c")
-  expect_lease "$lease" 198.51.100.100 198.51.100.150 255.255.255.0 198.51.100.1 900
+  expect_lease "$lease" 198.51.100.100 198.51.100.150 255.255.255.0 198.51.100.1 "$served"
   ;;
 *)
   netns_fail "unknown case $case_name"

@@ -44,7 +44,11 @@ netns_cleanup() {
     for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null; done
     ip netns del "$ns" 2>/dev/null
   done
-  [[ -n $NETNS_TMP && -d $NETNS_TMP ]] && rm -rf "$NETNS_TMP"
+  if [[ -n ${NETNS_KEEP:-} ]]; then
+    echo "kept $NETNS_TMP"
+  elif [[ -n $NETNS_TMP && -d $NETNS_TMP ]]; then
+    rm -rf "$NETNS_TMP"
+  fi
   return 0
 }
 

@@ -204,15 +204,27 @@ std::string Canonical(const std::string& path) {
   return realpath(path.c_str(), resolved.data()) != nullptr ? std::string(resolved.data()) : path;
 }
 
-// The text an engine appended to its log since offset: the last line that says why it failed,
-// without dnsmasq's "dnsmasq: " and Kea's time, level and message id.
+// Kea's log line "<date> <time> LEVEL [logger/pid.thread] MESSAGE_ID text" as "text", and of
+// that only the innermost "reason: ..." when it nests reasons.
+std::string KeaReason(std::string line) {
+  const std::size_t bracket = line.find("] ");
+  const std::size_t id = bracket == std::string::npos ? bracket : line.find(' ', bracket + 2);
+  if (id != std::string::npos) {
+    line.erase(0, id + 1);
+  }
+  const std::size_t reason = line.rfind("reason: ");
+  return reason == std::string::npos ? line : line.substr(reason + 8);
+}
+
+// Why an engine failed, from what it appended to its log since offset: dnsmasq's "dnsmasq: "
+// line, or Kea's first error or warning (the first is the cause; later ones follow from it).
 std::string ReasonFromLog(int folder, off_t offset) {
   std::string text;
   if (!ReadFileAt(folder, "engine.log", text) || static_cast<off_t>(text.size()) <= offset) {
     return "no reason given";
   }
   text.erase(0, static_cast<std::size_t>(offset));
-  std::string chosen;
+  std::string last;
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
@@ -220,26 +232,21 @@ std::string ReasonFromLog(int folder, off_t offset) {
       end = text.size();
     }
     const std::string line = text.substr(start, end - start);
-    const bool keaError =
-        line.find(" ERROR ") != std::string::npos || line.find(" FATAL ") != std::string::npos;
-    if (line.rfind("dnsmasq: ", 0) == 0 || keaError || (chosen.empty() && !line.empty())) {
-      chosen = line;
-      if (keaError) {
-        // "<date> <time> ERROR [logger/pid.thread] MESSAGE_ID text"
-        const std::size_t bracket = chosen.find("] ");
-        const std::size_t id =
-            bracket == std::string::npos ? bracket : chosen.find(' ', bracket + 2);
-        if (id != std::string::npos) {
-          chosen.erase(0, id + 1);
-        }
+    if (line.rfind("dnsmasq: ", 0) == 0) {
+      return line.substr(9);
+    }
+    for (const char* level : {" FATAL ", " ERROR ", " WARN "}) {
+      if (line.find(level) != std::string::npos &&
+          line.find("MULTI_THREADING") == std::string::npos) {
+        return KeaReason(line);
       }
+    }
+    if (!line.empty()) {
+      last = line;
     }
     start = end + 1;
   }
-  if (chosen.rfind("dnsmasq: ", 0) == 0) {
-    chosen.erase(0, 9);
-  }
-  return chosen.empty() ? "no reason given" : chosen;
+  return last.empty() ? "no reason given" : last;
 }
 
 bool Holds(const std::string& text, const char* part) {
