@@ -3,10 +3,12 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -143,7 +145,8 @@ bool WriteFileAt(int folder, const std::string& name, std::string_view text) {
   if (raw < 0) {
     return false;
   }
-  const bool written = WriteAll(raw, text) && fsync(raw) == 0;
+  // No fsync: every start writes the file anew, so only its wholeness matters, not durability.
+  const bool written = WriteAll(raw, text);
   if (close(raw) != 0 || !written ||
       renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
     unlinkat(folder, temporary.c_str(), 0);
@@ -305,6 +308,8 @@ pid_t Spawn(const Command& command, int output, bool detachTwice, int pidPipe) {
 // killed and reaped then) or -2 when it ended by a signal.
 int WaitExit(pid_t child, milliseconds limit) {
   const auto deadline = Clock::now() + limit;
+  // A pidfd wakes the wait the moment the child exits; without one (before Linux 5.3), poll.
+  const Fd exited(static_cast<int>(syscall(SYS_pidfd_open, child, 0)));
   for (;;) {
     int status = 0;
     const pid_t done = waitpid(child, &status, WNOHANG);
@@ -319,7 +324,13 @@ int WaitExit(pid_t child, milliseconds limit) {
       waitpid(child, &status, 0);
       return -1;
     }
-    std::this_thread::sleep_for(kPoll);
+    if (exited.ok()) {
+      pollfd watch{exited.get(), POLLIN, 0};
+      const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+      poll(&watch, 1, static_cast<int>(left.count()) + 1);
+    } else {
+      std::this_thread::sleep_for(kPoll);
+    }
   }
 }
 
