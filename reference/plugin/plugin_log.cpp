@@ -5,10 +5,9 @@
 #include <cstddef>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
-#include <system_error>
 
 #include "platform/text.h"
+#include "safe_file.h"
 
 namespace dhcp_plugin {
 
@@ -21,8 +20,8 @@ bool IsLowSurrogate(char16_t c) {
   return c >= 0xDC00 && c <= 0xDFFF;
 }
 
-// The text with control characters spelled out and unpaired surrogates replaced, so that it
-// always converts to UTF-8.
+// The text with control and line-breaking characters spelled out and unpaired surrogates replaced,
+// so that it always converts to UTF-8.
 std::u16string Printable(std::u16string_view text) {
   std::u16string printable;
   printable.reserve(text.size());
@@ -37,6 +36,10 @@ std::u16string Printable(std::u16string_view text) {
       std::array<char, 5> escape{};
       std::snprintf(escape.data(), escape.size(), "\\x%02X", static_cast<unsigned>(c));
       printable.append(escape.data(), escape.data() + 4);
+    } else if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+      std::array<char, 7> escape{};
+      std::snprintf(escape.data(), escape.size(), "\\u%04X", static_cast<unsigned>(c));
+      printable.append(escape.data(), escape.data() + 6);
     } else {
       printable += c;
     }
@@ -74,16 +77,10 @@ std::string CurrentTimestamp() {
 void AppendToLog(const std::filesystem::path& folder, std::string_view event,
                  std::u16string_view text) noexcept {
   try {
-    std::error_code error;
-    std::filesystem::create_directory(folder, error);
-    const std::filesystem::path file = folder / kLogFileName;
-    if (std::filesystem::is_symlink(file, error)) {
-      return;
-    }
-    std::ofstream out(file, std::ios::app | std::ios::binary);
-    out << FormatLogLine(CurrentTimestamp(), event, text);
+    safe_file::AppendRotating(folder, kLogFileName, kOldLogFileName,
+                              FormatLogLine(CurrentTimestamp(), event, text), kLogRotateBytes);
   } catch (...) {
-    // Out of memory or a stream failure: the request goes on without its log line.
+    // Out of memory: the request goes on without its log line.
   }
 }
 

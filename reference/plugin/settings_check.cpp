@@ -21,6 +21,10 @@ bool IsHighSurrogate(char16_t c) {
 bool IsLowSurrogate(char16_t c) {
   return c >= 0xDC00 && c <= 0xDFFF;
 }
+// C0 and C1 controls, DEL and the line and paragraph separators: anything that could break a line.
+bool IsControlOrLineBreak(char16_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
 
 std::u16string ToText(std::uint64_t number) {
   std::u16string digits;
@@ -54,6 +58,16 @@ std::u16string Quoted(std::u16string_view value) {
 CheckResult Fault(int code, std::u16string message) {
   return {code, std::move(message)};
 }
+
+Ipv4 LastOf(const SpecialPurposeBlock& block) {
+  return block.network | (0xFFFFFFFFU >> static_cast<unsigned>(block.prefix));
+}
+
+constexpr SpecialPurposeBlock kSpecialPurposeBlocks[] = {
+    {0x00000000, 8, u"\"this network\""}, {0x7F000000, 8, u"loopback"},
+    {0xA9FE0000, 16, u"link-local"},      {0xE0000000, 4, u"multicast"},
+    {0xF0000000, 4, u"reserved"},  // holds the limited broadcast address 255.255.255.255
+};
 
 }  // namespace
 
@@ -139,6 +153,15 @@ std::optional<std::uint64_t> ParseLeaseSeconds(std::u16string_view text) {
   return seconds;
 }
 
+std::optional<SpecialPurposeBlock> SpecialPurposeBlockOf(Ipv4 first, Ipv4 last) {
+  for (const SpecialPurposeBlock& block : kSpecialPurposeBlocks) {
+    if (first <= LastOf(block) && block.network <= last) {
+      return block;
+    }
+  }
+  return std::nullopt;
+}
+
 std::u16string QuoteForMessage(std::u16string_view value) {
   std::u16string quoted;
   std::size_t i = 0;
@@ -150,7 +173,7 @@ std::u16string QuoteForMessage(std::u16string_view value) {
       }
       quoted += c;
       quoted += value[++i];
-    } else if (c == u'@' || c < 0x20 || c == 0x7F || IsHighSurrogate(c) || IsLowSurrogate(c)) {
+    } else if (c == u'@' || IsControlOrLineBreak(c) || IsHighSurrogate(c) || IsLowSurrogate(c)) {
       quoted += u'?';
     } else {
       quoted += c;
@@ -208,6 +231,25 @@ CheckResult CheckSettings(const DhcpSettings& settings) {
                                       (*gateway == subnet.network ? u"network" : u"broadcast") +
                                       u" address of subnet " + subnet.Name() +
                                       u"; use a host address from " + subnet.HostSpan() + u".");
+  }
+
+  // The range lies within the subnet (checked below), so a subnet clear of every special-purpose
+  // block leaves the range clear too.
+  // The gateway's own block comes first, for it makes the plainer message.
+  const auto gatewayBlock = SpecialPurposeBlockOf(*gateway, *gateway);
+  const bool gatewayInside = gatewayBlock.has_value();
+  if (const auto block =
+          gatewayInside ? gatewayBlock : SpecialPurposeBlockOf(subnet.network, subnet.broadcast)) {
+    const std::u16string blockName = std::u16string(block->name) + u" block " +
+                                     FormatDottedQuad(block->network) + u"/" +
+                                     ToText(static_cast<std::uint64_t>(block->prefix));
+    return Fault(kGatewaySpecialPurpose,
+                 u"Gateway " + Quoted(gatewayText) +
+                     (gatewayInside ? u" lies in the " + blockName
+                                    : u" with SubNetMask " + Quoted(maskText) + u" makes subnet " +
+                                          subnet.Name() + u", which overlaps the " + blockName) +
+                     u", whose addresses no DHCP server can lease; use a subnet outside it, such "
+                     u"as a private one like 192.168.1.0/24.");
   }
 
   const std::u16string& leaseText = settings.duringTime;

@@ -43,9 +43,23 @@ inline constexpr std::uint64_t kMaxLeaseSeconds = 0xFFFFFFFEU;
 std::optional<std::uint64_t> ParseLeaseSeconds(std::u16string_view text);
 
 // A value quoted inside a reply message: every "@" (so no "@@@" can ever appear and no field can
-// run into a separator), control character and unpaired surrogate becomes "?", and a value longer
-// than 64 code units is cut to its first 64 (never inside a surrogate pair) followed by "...".
+// run into a separator), control character (C0, DEL and C1, U+0080 to U+009F), line or paragraph
+// separator (U+2028, U+2029) and unpaired surrogate becomes "?", and a value longer than 64 code
+// units is cut to its first 64 (never inside a surrogate pair) followed by "...".
 std::u16string QuoteForMessage(std::u16string_view value);
+
+// An address block that no DHCP server can lease from: "this network" 0.0.0.0/8, loopback
+// 127.0.0.0/8, link-local 169.254.0.0/16, multicast 224.0.0.0/4 and reserved 240.0.0.0/4, which
+// holds the limited broadcast address 255.255.255.255. Private ranges, the shared address space
+// 100.64.0.0/10 and the documentation ranges are not among them.
+struct SpecialPurposeBlock {
+  Ipv4 network = 0;
+  int prefix = 0;
+  const char16_t* name = u"";  // e.g. u"loopback"
+};
+
+// The first of the blocks above (in address order) that overlaps first..last, or nothing.
+std::optional<SpecialPurposeBlock> SpecialPurposeBlockOf(Ipv4 first, Ipv4 last);
 
 // Return codes of the check, also the reply's ZOR_PLUGIN_RESPONSE_RETURN_CODE. None lies in 1..4,
 // which the host uses for its own failures before a plugin is called.
@@ -57,7 +71,9 @@ enum ReturnCode : int {
   kSubnetMaskUnusable = 13,       // 0.0.0.0, or /31 and /32, which leave no host for a range
   kGatewayMissing = 20,
   kGatewayMalformed = 21,
-  kGatewayNotHost = 22,  // the network or broadcast address of its subnet
+  kGatewayNotHost = 22,         // the network or broadcast address of its subnet
+  kGatewaySpecialPurpose = 23,  // the gateway or its subnet lies in or overlaps a block that
+                                // cannot be leased (SpecialPurposeBlockOf)
   kDuringTimeMissing = 30,
   kDuringTimeMalformed = 31,   // not a whole number of seconds written in digits
   kDuringTimeOutOfRange = 32,  // 0, or above kMaxLeaseSeconds

@@ -2,13 +2,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
 
 #include "platform/library.h"
 #include "plugin_log.h"
@@ -42,11 +53,16 @@ class Deployment : public ::testing::Test {
     fs::remove_all(root_, ignored);
   }
 
-  std::string ReadLog() const {
-    std::ifstream in(root_ / "log" / dhcp_plugin::kLogFileName, std::ios::binary);
+  std::string ReadLog() const { return ReadFile(root_ / "log" / dhcp_plugin::kLogFileName); }
+
+  static std::string ReadFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+  }
+  static void WriteFile(const fs::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
   }
 
   fs::path root_;
@@ -132,6 +148,43 @@ TEST_F(Deployment, ComponentRegistersAndPluginAnswersAndLogs) {
   }
   std::sort(entries.begin(), entries.end());
   EXPECT_EQ(entries, (std::vector<std::string>{"bin", "log"}));
+}
+
+#if defined(__linux__)
+// Whether the running process has the file mapped, by /proc/self/maps.
+bool IsMapped(const fs::path& file) {
+  std::ifstream maps("/proc/self/maps");
+  const std::string path = fs::canonical(file).string();
+  for (std::string line; std::getline(maps, line);) {
+    if (line.size() >= path.size() &&
+        line.compare(line.size() - path.size(), path.size(), path) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+#endif
+
+TEST_F(Deployment, PluginIsUnloadedAfterEachRequest) {
+#if !defined(__linux__)
+  GTEST_SKIP() << "reads the process's mappings from /proc/self/maps, which only Linux has";
+#else
+  const fs::path plugin = root_ / "bin" / "mekDHCPPluginu.dll";
+  for (int run = 0; run < 3; ++run) {
+    SCOPED_TRACE(run);
+    EXPECT_EQ(
+        RunDhcp(u"255.255.255.0", u"192.168.1.1", u"86400", u"192.168.1.100-192.168.1.200").code,
+        0);
+    EXPECT_FALSE(IsMapped(plugin));
+  }
+  // The mapping is seen while the library is loaded, so the checks above can fail.
+  {
+    const platform::ScopedLibrary loaded(platform::LoadLibraryAt(kPluginPath));
+    ASSERT_TRUE(loaded);
+    EXPECT_TRUE(IsMapped(plugin));
+  }
+  EXPECT_FALSE(IsMapped(plugin));
+#endif
 }
 
 TEST_F(Deployment, HostileRequestsGetAnOrderlyReply) {
@@ -248,6 +301,155 @@ TEST_F(Deployment, PluginSettingsChooseTheEngine) {
   }
   // Nothing was made in the state folder's place: no case got that far.
   EXPECT_FALSE(fs::exists(root_ / "run"));
+}
+
+TEST(PluginLog, SpellsOutEveryControlAndLineBreakingCharacter) {
+  struct Case {
+    std::u16string text;
+    std::string written;
+  };
+  const std::vector<Case> cases = {
+      {u"plain text", "plain text"},
+      {u"a\nb\rc\td", "a\\x0Ab\\x0Dc\\x09d"},
+      {u"\u000B\u000C\u007F", "\\x0B\\x0C\\x7F"},
+      {u"one\u0085two", "one\\u0085two"},  // NEXT LINE
+      {u"\u0080\u009B\u009F", "\\u0080\\u009B\\u009F"},
+      {u"line\u2028para\u2029end", "line\\u2028para\\u2029end"},
+      // Neighbours of the escaped characters are written as they are, in UTF-8.
+      {u"\u00A0\u00E9\u2027\u202A", "\xC2\xA0\xC3\xA9\xE2\x80\xA7\xE2\x80\xAA"},
+      {u"\xD800x", "\xEF\xBF\xBDx"},
+  };
+  for (const auto& [text, written] : cases) {
+    SCOPED_TRACE(written);
+    EXPECT_EQ(dhcp_plugin::FormatLogLine("T", "E", text), "T E: " + written + "\n");
+  }
+}
+
+TEST_F(Deployment, LogRotatesKeepingOneOldFile) {
+  const fs::path log = root_ / "log" / dhcp_plugin::kLogFileName;
+  const fs::path old = root_ / "log" / dhcp_plugin::kOldLogFileName;
+  const std::size_t limit = dhcp_plugin::kLogRotateBytes;
+  const auto append = [](const std::u16string& text) {
+    dhcp_plugin::AppendToLog(dhcp_plugin::DefaultLogFolder(), "E", text);
+  };
+  fs::create_directory(root_ / "log");
+
+  // Room left: the line is appended.
+  WriteFile(log, std::string(limit - 100, 'a'));
+  append(u"fits");
+  const std::string appended = ReadLog();
+  EXPECT_TRUE(appended.rfind(std::string(limit - 100, 'a'), 0) == 0);  // no long text on failure
+  EXPECT_EQ(appended.substr(appended.size() - 9), " E: fits\n");
+  EXPECT_FALSE(fs::exists(old));
+
+  // The next line would pass the limit: the log becomes the old file and a fresh one starts.
+  append(std::u16string(200, u'b'));
+  EXPECT_TRUE(ReadFile(old) == appended);
+  EXPECT_EQ(CountOf(ReadLog(), "\n"), 1U);
+  EXPECT_NE(ReadLog().find(" E: " + std::string(200, 'b') + "\n"), std::string::npos);
+
+  // Once more: the old file is replaced, so there is never a second one.
+  WriteFile(log, std::string(limit, 'c'));
+  append(u"third");
+  EXPECT_TRUE(ReadFile(old) == std::string(limit, 'c'));
+  EXPECT_EQ(CountOf(ReadLog(), "\n"), 1U);
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "log"), fs::directory_iterator()), 2);
+}
+
+#if !defined(_WIN32)
+// Runs work on a thread and waits up to ten seconds for it. A call stuck opening the FIFO at fifo
+// is freed by opening it for reading, and the wait fails the test.
+void FinishesInTime(const std::function<void()>& work, const fs::path& fifo) {
+  std::future<void> done = std::async(std::launch::async, work);
+  if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "blocked on " << fifo;
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    done.wait();
+    ::close(reader);
+  }
+}
+#endif
+
+// Symbolic links and FIFOs are staged on POSIX only (they need privileges or do not exist as
+// files on Windows); the other cases run on both.
+TEST_F(Deployment, LogLeavesLinksFifosAndOtherFilesAlone) {
+#if !defined(_WIN32)
+  std::signal(SIGPIPE, SIG_IGN);  // a freed writer may write into a FIFO whose reader has gone
+#endif
+  const fs::path folder = root_ / "log";
+  const fs::path log = folder / dhcp_plugin::kLogFileName;
+  const fs::path outside = root_ / "outside";
+  const fs::path target = outside / dhcp_plugin::kLogFileName;
+  const std::string kept = "not the plugin's\n";
+  const auto makeFolder = [&] { fs::create_directory(folder); };
+  struct Case {
+    const char* what;
+    std::function<void()> stage;
+    std::function<bool()> holds;  // what must be true afterwards
+  };
+  const std::vector<Case> cases = {
+    {"log file is a second name of a file",
+     [&] { makeFolder(), fs::create_hard_link(target, log); },
+     [&] { return ReadFile(log) == kept; }},
+    {"log file is a folder", [&] { makeFolder(), fs::create_directory(log); },
+     [&] { return fs::is_directory(log) && fs::is_empty(log); }},
+#if !defined(_WIN32)
+    {"log file links to a file", [&] { makeFolder(), fs::create_symlink(target, log); },
+     [&] { return fs::is_symlink(log); }},
+    {"log file links to a missing file",
+     [&] { makeFolder(), fs::remove(target), fs::create_symlink(target, log); },
+     [&] { return fs::is_symlink(log) && !fs::exists(target); }},
+    {"log folder links to a folder", [&] { fs::create_directory_symlink(outside, folder); },
+     [&] { return fs::is_symlink(folder); }},
+    {"log file is a FIFO without a reader", [&] { makeFolder(), ::mkfifo(log.c_str(), 0600); },
+     [&] { return fs::is_fifo(log); }},
+    {"full log whose old file links to a file",
+     [&] {
+       makeFolder();
+       WriteFile(log, std::string(dhcp_plugin::kLogRotateBytes, 'x'));
+       fs::create_symlink(target, folder / dhcp_plugin::kOldLogFileName);
+     },
+     // The link itself was replaced by the full log.
+     [&] { return fs::file_size(folder / dhcp_plugin::kOldLogFileName) > 1000; }},
+#endif
+  };
+  for (const auto& [what, stage, holds] : cases) {
+    SCOPED_TRACE(what);
+    fs::remove_all(folder);
+    fs::remove_all(outside);
+    fs::create_directory(outside);
+    WriteFile(target, kept);
+    stage();
+    const auto append = [] {
+      dhcp_plugin::AppendToLog(dhcp_plugin::DefaultLogFolder(), "E", u"x");
+    };
+#if defined(_WIN32)
+    append();
+#else
+    FinishesInTime(append, log);
+#endif
+    EXPECT_TRUE(holds());
+    if (fs::exists(target)) {
+      EXPECT_EQ(ReadFile(target), kept);
+    }
+    EXPECT_LE(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+  }
+
+#if !defined(_WIN32)
+  // The plugin as the launcher runs it answers in full with a FIFO in place of its log.
+  fs::remove_all(folder);
+  fs::create_directory(folder);
+  ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+  DhcpRun run{};
+  FinishesInTime(
+      [&] {
+        run = RunDhcp(u"255.255.255.0", u"192.168.1.1", u"86400", u"192.168.1.100-192.168.1.200");
+      },
+      log);
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.message.rfind(u"Settings accepted: ", 0), 0U);
+  EXPECT_TRUE(fs::is_fifo(log));
+#endif
 }
 
 }  // namespace

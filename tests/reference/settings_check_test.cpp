@@ -117,6 +117,9 @@ TEST(AddressParsing, QuotedValuesCannotBreakTheReply) {
   EXPECT_EQ(dhcp_plugin::QuoteForMessage(u"a@@@K=v"), u"a???K=v");
   EXPECT_EQ(dhcp_plugin::QuoteForMessage(u"x\r\ny\t\u007F"), u"x??y??");
   EXPECT_EQ(dhcp_plugin::QuoteForMessage(u"\xD800z\xDC00"), u"?z?");
+  // C1 controls and the line and paragraph separators would break a line as a line feed does.
+  EXPECT_EQ(dhcp_plugin::QuoteForMessage(u"a\u0085b\u0080\u009F\u2028\u2029c"), u"a?b????c");
+  EXPECT_EQ(dhcp_plugin::QuoteForMessage(u"\u00A0\u00E9\u2027\u202F"), u"\u00A0\u00E9\u2027\u202F");
   EXPECT_EQ(dhcp_plugin::QuoteForMessage(u"\U0001F600"), u"\U0001F600");
   EXPECT_EQ(dhcp_plugin::QuoteForMessage(std::u16string(64, u'a')), std::u16string(64, u'a'));
   EXPECT_EQ(dhcp_plugin::QuoteForMessage(std::u16string(65, u'a')),
@@ -149,7 +152,10 @@ TEST(SettingsCheck, ReportsTheFirstFaultWithTheSettingAndItsValue) {
         u"86400"}},
       {with(&S::rangeIp, u"192.168.1.7-192.168.1.7"), 0, {u"(1 address)"}},
       {{u"255.255.255.252", u"10.0.0.1", u"1", u"10.0.0.2-10.0.0.2"}, 0, {u"10.0.0.0/30"}},
-      {{u"128.0.0.0", u"10.0.0.1", u"4294967294", u"0.0.0.1-0.0.0.9"}, 0, {u"0.0.0.0/1"}},
+      // The widest subnet clear of every block no server can lease from.
+      {{u"224.0.0.0", u"32.0.0.1", u"4294967294", u"32.0.0.2-63.255.255.254"},
+       0,
+       {u"32.0.0.0/3", u"536870909 addresses"}},
       {with(&S::subnetMask, u""), 10, {u"SubNetMask", u"missing"}},
       {with(&S::subnetMask, u"255.255.255"), 11, {u"SubNetMask", u"\"255.255.255\""}},
       {with(&S::subnetMask, u"255.255.255.0 "), 11, {u"SubNetMask"}},
@@ -207,6 +213,65 @@ TEST(SettingsCheck, ReportsTheFirstFaultWithTheSettingAndItsValue) {
     }
     EXPECT_EQ(result.message.find(u'@'), std::u16string::npos);
     EXPECT_EQ(result.message.back(), u'.');
+  }
+}
+
+TEST(SettingsCheck, RefusesSubnetsNoServerCanLeaseFrom) {
+  struct Case {
+    std::u16string mask;
+    std::u16string gateway;
+    std::u16string range;                  // empty: the nine addresses after the gateway
+    std::vector<std::u16string> mentions;  // none: accepted
+  };
+  const std::vector<Case> cases = {
+      {u"255.255.255.0",
+       u"127.0.0.1",
+       u"",
+       {u"\"127.0.0.1\" lies in the loopback block 127.0.0.0/8"}},
+      {u"255.255.255.0", u"224.0.0.1", u"", {u"multicast block 224.0.0.0/4"}},
+      {u"255.255.255.0", u"239.255.255.1", u"", {u"multicast block"}},
+      {u"255.255.255.0", u"240.0.0.1", u"", {u"reserved block 240.0.0.0/4"}},
+      {u"255.255.255.0", u"0.0.0.1", u"", {u"\"this network\" block 0.0.0.0/8"}},
+      {u"255.255.255.0", u"169.254.1.1", u"", {u"link-local block 169.254.0.0/16"}},
+      // Its /24 holds the limited broadcast address 255.255.255.255.
+      {u"255.255.255.0", u"255.255.255.1", u"", {u"reserved block"}},
+      {u"128.0.0.0",
+       u"10.0.0.1",
+       u"127.0.0.1-127.0.0.9",
+       {u"SubNetMask \"128.0.0.0\" makes subnet 0.0.0.0/1, which overlaps the \"this network\""}},
+      {u"128.0.0.0", u"127.0.0.1", u"", {u"\"127.0.0.1\" lies in the loopback block"}},
+      {u"254.0.0.0", u"126.0.0.1", u"", {u"subnet 126.0.0.0/7, which overlaps the loopback block"}},
+      {u"255.254.0.0", u"169.255.0.1", u"", {u"overlaps the link-local block"}},
+      {u"192.0.0.0", u"200.0.0.1", u"", {u"subnet 192.0.0.0/2, which overlaps the multicast"}},
+      // Right beside the blocks, and the ranges that stay usable.
+      {u"255.0.0.0", u"1.0.0.1", u"", {}},
+      {u"255.0.0.0", u"126.255.255.1", u"", {}},
+      {u"255.0.0.0", u"128.0.0.1", u"", {}},
+      {u"255.255.255.0", u"169.253.255.1", u"", {}},
+      {u"255.255.255.0", u"169.255.0.1", u"", {}},
+      {u"255.255.255.0", u"223.255.255.1", u"", {}},
+      {u"255.0.0.0", u"10.0.0.1", u"", {}},
+      {u"255.240.0.0", u"172.16.0.1", u"", {}},
+      {u"255.192.0.0", u"100.64.0.1", u"", {}},
+      {u"255.255.255.0", u"192.0.2.1", u"", {}},
+      {u"255.255.255.0", u"198.51.100.1", u"", {}},
+      {u"255.255.255.0", u"203.0.113.1", u"", {}},
+  };
+  for (const auto& [mask, gateway, range, mentions] : cases) {
+    const Ipv4 first = *dhcp_plugin::ParseDottedQuad(gateway) + 1;
+    const dhcp_plugin::CheckResult result =
+        dhcp_plugin::CheckSettings({mask, gateway, u"3600",
+                                    range.empty() ? dhcp_plugin::FormatDottedQuad(first) + u"-" +
+                                                        dhcp_plugin::FormatDottedQuad(first + 8)
+                                                  : range});
+    SCOPED_TRACE(Narrow(result.message));
+    EXPECT_EQ(result.code, mentions.empty() ? 0 : 23);
+    for (const auto& mention : mentions) {
+      EXPECT_NE(result.message.find(mention), std::u16string::npos) << Narrow(mention);
+    }
+    if (!mentions.empty()) {
+      EXPECT_NE(result.message.find(u"no DHCP server can lease"), std::u16string::npos);
+    }
   }
 }
 
