@@ -26,6 +26,7 @@
 
 #include "engine.h"
 #include "platform/text.h"
+#include "safe_file.h"
 
 namespace dhcp_plugin {
 
@@ -45,28 +46,7 @@ constexpr char kRecordName[] = "server.pid";
 constexpr char kLockName[] = "engine.lock";
 constexpr char kKeaPidName[] = "kea-dhcp4.kea-dhcp4.pid";  // KEA_PIDFILE_DIR/<config>.kea-dhcp4.pid
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) {
-      close(fd_);
-    }
-  }
-  void reset(int fd) {
-    if (fd_ >= 0) {
-      close(fd_);
-    }
-    fd_ = fd;
-  }
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
+using Fd = safe_file::Descriptor;
 
 std::u16string Wide(std::string_view text) {
   std::u16string wide;
@@ -113,26 +93,12 @@ bool ReadAllFd(int fd, std::string& text) {
 
 bool ReadFile(const std::string& path, std::string& text) {
   const Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  return fd.ok() && ReadAllFd(fd.get(), text);
+  return static_cast<bool>(fd) && ReadAllFd(fd.Get(), text);
 }
 
 bool ReadFileAt(int folder, const char* name, std::string& text) {
   const Fd fd(openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  return fd.ok() && ReadAllFd(fd.get(), text);
-}
-
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t put = write(fd, text.data(), text.size());
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
-    if (put <= 0) {
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(put));
-  }
-  return true;
+  return static_cast<bool>(fd) && ReadAllFd(fd.Get(), text);
 }
 
 // Writes name in folder as a whole: a temporary file, then a rename over the old one (which
@@ -146,7 +112,7 @@ bool WriteFileAt(int folder, const std::string& name, std::string_view text) {
     return false;
   }
   // No fsync: every start writes the file anew, so only its wholeness matters, not durability.
-  const bool written = WriteAll(raw, text);
+  const bool written = safe_file::WriteAll(raw, text);
   if (close(raw) != 0 || !written ||
       renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
     unlinkat(folder, temporary.c_str(), 0);
@@ -324,8 +290,8 @@ int WaitExit(pid_t child, milliseconds limit) {
       waitpid(child, &status, 0);
       return -1;
     }
-    if (exited.ok()) {
-      pollfd watch{exited.get(), POLLIN, 0};
+    if (static_cast<bool>(exited)) {
+      pollfd watch{exited.Get(), POLLIN, 0};
       const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
       poll(&watch, 1, static_cast<int>(left.count()) + 1);
     } else {
@@ -357,22 +323,22 @@ std::string AskKea(const std::string& socketPath, const char* command) {
   const Fd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (!fd.ok() || socketPath.size() > kMaxSocketPath) {
+  if (!static_cast<bool>(fd) || socketPath.size() > kMaxSocketPath) {
     return "";
   }
   std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-  if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     return "";
   }
   const std::string request = std::string("{\"command\": \"") + command + "\"}";
-  if (send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
+  if (send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) !=
       static_cast<ssize_t>(request.size())) {
     return "";
   }
   timeval timeout{1, 0};
-  setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   std::string answer;
-  ReadAllFd(fd.get(), answer);
+  ReadAllFd(fd.Get(), answer);
   return answer;
 }
 
@@ -393,10 +359,10 @@ EngineResult OpenStateFolder(const std::u16string& setting, StateFolder& folder)
     }
   }
   mkdir(path.c_str(), 0700);
-  folder.fd.reset(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  folder.fd = safe_file::OpenFolderNoFollow(path, false);
   struct stat info {};
   const std::u16string named = u"StateFolder " + Quoted(path);
-  if (!folder.fd.ok() || fstat(folder.fd.get(), &info) != 0) {
+  if (!static_cast<bool>(folder.fd) || fstat(folder.fd.Get(), &info) != 0) {
     return Fail(kStateFolderUnsafe,
                 named + u" cannot be opened as a folder (" + Wide(std::strerror(errno)) +
                     u"); it must be a folder, not a symbolic link, whose parent exists.");
@@ -407,7 +373,7 @@ EngineResult OpenStateFolder(const std::u16string& setting, StateFolder& folder)
                                         u"the launcher runs as; make it owner-only (0700).");
   }
   std::array<char, PATH_MAX> target{};
-  const std::string self = "/proc/self/fd/" + std::to_string(folder.fd.get());
+  const std::string self = "/proc/self/fd/" + std::to_string(folder.fd.Get());
   const ssize_t length = readlink(self.c_str(), target.data(), target.size() - 1);
   folder.path = length > 0 ? std::string(target.data(), static_cast<std::size_t>(length)) : "";
   if (!IsSafeStatePath(folder.path) ||
@@ -421,14 +387,14 @@ EngineResult OpenStateFolder(const std::u16string& setting, StateFolder& folder)
 }
 
 EngineResult TakeLock(const StateFolder& folder, Fd& lock) {
-  lock.reset(openat(folder.fd.get(), kLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!lock.ok()) {
+  lock = Fd(openat(folder.fd.Get(), kLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!static_cast<bool>(lock)) {
     return Fail(kStateFolderUnsafe, u"The lock file in the state folder " + Quoted(folder.path) +
                                         u" cannot be opened (" + Wide(std::strerror(errno)) +
                                         u").");
   }
   const auto deadline = Clock::now() + kLockWait;
-  while (flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+  while (flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
     if (Clock::now() > deadline) {
       return Fail(kStateBusy, u"Another launcher run is starting the DHCP server in " +
                                   Quoted(folder.path) + u"; nothing was changed.");
@@ -446,7 +412,7 @@ EngineResult StopPrevious(const StateFolder& folder, const std::vector<std::stri
   for (const char* name : {kRecordName, "dnsmasq.pid", kKeaPidName}) {
     std::string text;
     const std::optional<pid_t> pid =
-        ReadFileAt(folder.fd.get(), name, text) ? ParsePid(text) : std::nullopt;
+        ReadFileAt(folder.fd.Get(), name, text) ? ParsePid(text) : std::nullopt;
     if (pid) {
       const ProcessFacts facts = FactsOf(*pid);
       const bool ours =
@@ -463,25 +429,24 @@ EngineResult StopPrevious(const StateFolder& folder, const std::vector<std::stri
         }
       }
     }
-    unlinkat(folder.fd.get(), name, 0);
+    unlinkat(folder.fd.Get(), name, 0);
   }
   return {};
 }
 
 // Keeps the engine log bounded: beyond kLogLimit it is moved to engine.log.1 (replacing the one
 // before). Returns the log opened for appending, and its size before the start.
-int OpenEngineLog(int folder, off_t& offset) {
+Fd OpenEngineLog(int folder, off_t& offset) {
   struct stat info {};
   if (fstatat(folder, "engine.log", &info, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (!S_ISREG(info.st_mode)) {
-      unlinkat(folder, "engine.log", 0);
+    if (!S_ISREG(info.st_mode) || info.st_nlink != 1) {
+      unlinkat(folder, "engine.log", 0);  // a link or a FIFO here was not put there by us
     } else if (info.st_size > kLogLimit) {
       renameat(folder, "engine.log", folder, "engine.log.1");
     }
   }
-  const int fd =
-      openat(folder, "engine.log", O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
-  offset = fd >= 0 ? lseek(fd, 0, SEEK_END) : 0;
+  Fd fd = safe_file::OpenRegularForAppend(folder, "engine.log");
+  offset = fd ? lseek(fd.Get(), 0, SEEK_END) : 0;
   return fd;
 }
 
@@ -567,7 +532,7 @@ EngineResult StartDnsmasq(const std::string& program, const StateFolder& folder,
                 u"dnsmasq could not be run (" + Wide(std::strerror(errno)) + u").");
   }
   const int status = WaitExit(child, kStartWait);
-  const std::string reason = status == 0 ? "" : ReasonFromLog(folder.fd.get(), offset);
+  const std::string reason = status == 0 ? "" : ReasonFromLog(folder.fd.Get(), offset);
   const std::u16string why = u"dnsmasq did not start: " + Quoted(reason) + u".";
   switch (status) {
     case 0:
@@ -585,7 +550,7 @@ EngineResult StartDnsmasq(const std::string& program, const StateFolder& folder,
   }
   std::string pidText;
   const std::optional<pid_t> pid =
-      ReadFileAt(folder.fd.get(), "dnsmasq.pid", pidText) ? ParsePid(pidText) : std::nullopt;
+      ReadFileAt(folder.fd.Get(), "dnsmasq.pid", pidText) ? ParsePid(pidText) : std::nullopt;
   if (!pid) {
     return Fail(kEngineStartFailed, u"dnsmasq started but wrote no pid file.");
   }
@@ -597,7 +562,7 @@ EngineResult StartDnsmasq(const std::string& program, const StateFolder& folder,
 // sockets are ready; it exits when one cannot be opened (service-sockets-require-all).
 EngineResult StartKea(const std::string& program, const StateFolder& folder,
                       const EnginePaths& paths, int log, off_t offset, pid_t& server) {
-  unlinkat(folder.fd.get(), "kea4.sock", 0);
+  unlinkat(folder.fd.Get(), "kea4.sock", 0);
   const Command command{{program, "-c", paths.config},
                         {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "KEA_PIDFILE_DIR=" + folder.path,
                          "KEA_LOCKFILE_DIR=" + folder.path}};
@@ -621,7 +586,7 @@ EngineResult StartKea(const std::string& program, const StateFolder& folder,
   const auto deadline = Clock::now() + kStartWait;
   for (;;) {
     if (IsGone(started)) {
-      const std::string reason = ReasonFromLog(folder.fd.get(), offset);
+      const std::string reason = ReasonFromLog(folder.fd.Get(), offset);
       const std::u16string why = u"Kea did not start: " + Quoted(reason) + u".";
       if (Holds(reason, "ermission denied")) {
         return Fail(kNotRoot, why);
@@ -707,24 +672,24 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   const std::string text = isKea ? KeaConfig(settings, interfaceName, paths)
                                  : DnsmasqConfig(settings, interfaceName, paths);
   const std::string configName = paths.config.substr(folder.path.size() + 1);
-  if (!WriteFileAt(folder.fd.get(), configName, text)) {
+  if (!WriteFileAt(folder.fd.Get(), configName, text)) {
     return Fail(kStateFolderUnsafe, u"The configuration cannot be written in " +
                                         Quoted(folder.path) + u" (" + Wide(std::strerror(errno)) +
                                         u").");
   }
   off_t offset = 0;
-  const Fd log(OpenEngineLog(folder.fd.get(), offset));
-  if (!log.ok()) {
+  const Fd log = OpenEngineLog(folder.fd.Get(), offset);
+  if (!static_cast<bool>(log)) {
     return Fail(kStateFolderUnsafe,
                 u"The engine log cannot be opened in " + Quoted(folder.path) + u".");
   }
   pid_t server = 0;
-  EngineResult started = isKea ? StartKea(program, folder, paths, log.get(), offset, server)
-                               : StartDnsmasq(program, folder, paths, log.get(), offset, server);
+  EngineResult started = isKea ? StartKea(program, folder, paths, log.Get(), offset, server)
+                               : StartDnsmasq(program, folder, paths, log.Get(), offset, server);
   if (started.code != 0) {
     return started;
   }
-  WriteFileAt(folder.fd.get(), kRecordName, std::to_string(server) + "\n");
+  WriteFileAt(folder.fd.Get(), kRecordName, std::to_string(server) + "\n");
 
   const std::uint64_t served = ServedLeaseSeconds(kind, settings.leaseSeconds);
   const std::uint64_t count = std::uint64_t{settings.last} - settings.first + 1;
