@@ -2,7 +2,8 @@
 # Real DHCP servers and clients through the launcher, inside private network namespaces.
 #
 # engine_net_test.sh CASE ENGINE LAUNCHER COMPONENT PLUGIN
-#   CASE: serve | no_address | port_taken | missing | stale_pid | dhclient; ENGINE: dnsmasq | kea
+#   CASE: serve | no_address | port_taken | missing | stale_pid | concurrent | unsafe_state |
+#         dhclient; ENGINE: dnsmasq | kea
 # Exit 0 passed, 1 failed, 77 skipped (not root or a package missing; with CI set: failed).
 set -uo pipefail
 source "$(dirname "$0")/netns.sh"
@@ -123,6 +124,38 @@ stale_pid)
   netns_expect_code 0
   kill -0 "$bystander" 2>/dev/null || netns_fail "the unrelated process was signalled"
   expect_engines 1
+  ;;
+concurrent)
+  # Two launcher runs at once (and a third after them): one server runs, started by the last.
+  netns_link "$server" "$veth_s" 198.51.100.1/24 "$client" "$veth_c"
+  netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}"
+  netns_launch "$server" "$deploy" &
+  netns_launch "$server" "$deploy"
+  wait $! || netns_fail "the concurrent launcher run failed"
+  expect_engines 1
+  netns_launch "$server" "$deploy"
+  netns_expect_code 0
+  expect_engines 1
+  [[ $(grep -c ' RequestService answered 0: ' "$deploy/log/mekDHCPPluginu.log") == 3 ]] ||
+    netns_fail "not every run started the server: $(grep ' answered ' "$deploy/log/mekDHCPPluginu.log")"
+  ;;
+unsafe_state)
+  # A state folder that is a symbolic link, or that others may write to, is refused.
+  netns_link "$server" "$veth_s" 198.51.100.1/24 "$client" "$veth_c"
+  netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
+  mkdir -m 700 "$NETNS_TMP/elsewhere"
+  ln -s "$NETNS_TMP/elsewhere" "$deploy/run"
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}"
+  netns_launch "$server" "$deploy"
+  netns_expect_code 56
+  mkdir -m 777 "$deploy/open"
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}" 'StateFolder=..\open'
+  netns_launch "$server" "$deploy"
+  netns_expect_code 56
+  [[ -z $(ls -A "$NETNS_TMP/elsewhere") && -z $(ls -A "$deploy/open") ]] ||
+    netns_fail "a file was written in a refused folder"
+  expect_engines 0
   ;;
 dhclient)
   # ISC dhclient as the client; a lease below dnsmasq's shortest is served as 120 s and said so.
