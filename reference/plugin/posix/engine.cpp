@@ -406,7 +406,8 @@ EngineResult TakeLock(const StateFolder& folder, Fd& lock) {
 
 // Stops the server an earlier run started, found through our record and the engines' own pid
 // files; a pid that names any other process is left alone.
-EngineResult StopPrevious(const StateFolder& folder, const std::vector<std::string>& programs) {
+EngineResult StopPrevious(const StateFolder& folder, const std::vector<std::string>& programs,
+                          bool& stopped) {
   const std::vector<std::string> configs{EnginePaths::In(folder.path, EngineKind::kDnsmasq).config,
                                          EnginePaths::In(folder.path, EngineKind::kKea).config};
   for (const char* name : {kRecordName, "dnsmasq.pid", kKeaPidName}) {
@@ -418,6 +419,7 @@ EngineResult StopPrevious(const StateFolder& folder, const std::vector<std::stri
       const bool ours =
           IsOurServer(facts, programs, configs[0]) || IsOurServer(facts, programs, configs[1]);
       if (ours) {
+        stopped = true;
         kill(*pid, SIGTERM);
         if (!WaitGone(*pid, kStopWait)) {
           kill(*pid, SIGKILL);
@@ -662,11 +664,8 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   if (EngineResult result = TakeLock(folder, lock); result.code != 0) {
     return result;
   }
-  const std::vector<std::string> programs{Canonical(dnsmasq), Canonical(kea)};
-  if (EngineResult result = StopPrevious(folder, programs); result.code != 0) {
-    return result;
-  }
-
+  // The new configuration and the log are ready before the old server is stopped, so a failure
+  // here leaves it running; the old server does not read its configuration again.
   const EnginePaths paths = EnginePaths::In(folder.path, kind);
   const std::string interfaceName(config.interfaceName.begin(), config.interfaceName.end());
   const std::string text = isKea ? KeaConfig(settings, interfaceName, paths)
@@ -683,10 +682,18 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
     return Fail(kStateFolderUnsafe,
                 u"The engine log cannot be opened in " + Quoted(folder.path) + u".");
   }
+  const std::vector<std::string> programs{Canonical(dnsmasq), Canonical(kea)};
+  bool stopped = false;
+  if (EngineResult result = StopPrevious(folder, programs, stopped); result.code != 0) {
+    return result;
+  }
   pid_t server = 0;
   EngineResult started = isKea ? StartKea(program, folder, paths, log.Get(), offset, server)
                                : StartDnsmasq(program, folder, paths, log.Get(), offset, server);
   if (started.code != 0) {
+    if (stopped) {
+      started.message += u" The server started before was stopped.";
+    }
     return started;
   }
   WriteFileAt(folder.fd.Get(), kRecordName, std::to_string(server) + "\n");
