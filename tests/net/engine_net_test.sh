@@ -51,8 +51,12 @@ serve)
   netns_link "$server" "o$NETNS_TAG" 203.0.113.1/24 "$outside" "p$NETNS_TAG"
   netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
   netns_plugin_settings "$deploy" "${plugin_settings[@]}"
-  netns_launch "$server" "$deploy"
+  # A launcher that ignores signals does not pass that on to the server.
+  netns_launch "$server" "$deploy" TERM HUP QUIT
   netns_expect_code 0
+  engine_pid=$(netns_engine_pids "$server" | head -n 1)
+  (((0x$(netns_ignored_signals "$engine_pid") & 0x4005) == 0)) ||
+    netns_fail "the server ignores SIGTERM, SIGHUP or SIGQUIT as the launcher did"
   [[ $ANSWER == *"interface $veth_s"* && $ANSWER == *"198.51.100.100-198.51.100.150 (51 addresses)"* ]] ||
     netns_fail "answer does not say what runs: $ANSWER"
   netns_udhcpc "$outside" "p$NETNS_TAG" 3 >"$NETNS_TMP/outside" &

@@ -109,10 +109,11 @@ netns_plugin_settings() {
   } >"$dir/config/mekDHCPPluginu.ini"
 }
 
-# netns_launch NS DIR: runs the launcher from DIR/bin inside NS; sets ANSWER_CODE and ANSWER to
-# the plugin's last answer from its log.
+# netns_launch NS DIR [SIGNAL...]: runs the launcher from DIR/bin inside NS, with the SIGNALs
+# ignored; sets ANSWER_CODE and ANSWER to the plugin's last answer from its log.
 netns_launch() {
-  (cd "$2/bin" && ip netns exec "$1" ./dhcp-launcher) || netns_fail "launcher exited with $?"
+  (cd "$2/bin" && { (($# < 3)) || trap '' "${@:3}"; } && ip netns exec "$1" ./dhcp-launcher) ||
+    netns_fail "launcher exited with $?"
   local line
   line=$(grep ' RequestService answered ' "$2/log/mekDHCPPluginu.log" | tail -n 1)
   ANSWER_CODE=$(sed -E 's/.* RequestService answered (-?[0-9]+): .*/\1/' <<<"$line")
@@ -163,6 +164,11 @@ netns_engine_pids() {
     [[ $state != Z && ($name == dnsmasq || $name == kea-dhcp4) ]] && echo "$pid"
   done
   return 0
+}
+
+# netns_ignored_signals PID: the signal mask the process ignores (SigIgn of /proc/PID/status).
+netns_ignored_signals() {
+  sed -n 's/^SigIgn:[[:space:]]*//p' "/proc/$1/status"
 }
 
 # netns_ip_to_int A.B.C.D

@@ -260,6 +260,11 @@ pid_t Spawn(const Command& command, int output, bool detachTwice, int pidPipe) {
       _exit(126);
     }
     closefrom(3);
+    // Ignored signals stay ignored across exec: an engine that ignored SIGTERM could not be
+    // stopped by the next run.
+    for (int signal = 1; signal < NSIG; ++signal) {
+      ::signal(signal, SIG_DFL);
+    }
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
