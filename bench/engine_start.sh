@@ -50,9 +50,11 @@ measure() { # launcher | direct
     else
       KEA_PIDFILE_DIR=$run KEA_LOCKFILE_DIR=$run setsid "$program" -c "$config" >>"$run/engine.log" 2>&1 &
     fi
-    until read -r -d "" udp </proc/net/udp; [[ $udp == *":0043 "* ]]; do :; done
+    until read -r -d "" udp </proc/net/udp; [[ $udp == *":0043 "* ]]; do
+      ((${EPOCHREALTIME/./} - ${start/./} < 10000000)) || { echo "not serving after 10 s" >&2; exit 1; }
+    done
     end=$EPOCHREALTIME
-    wait
+    [[ $mode == direct && $program != */dnsmasq ]] || wait  # Kea stays in the foreground
     echo $(( (${end/./} - ${start/./}) / 1000 ))' _ "$1" "$program" "$config" "$deploy/bin" "$run"
 }
 
