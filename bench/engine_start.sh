@@ -30,7 +30,7 @@ run="$deploy/run"
 config=$run/dnsmasq.conf
 [[ $engine == kea ]] && config=$run/kea-dhcp4.json
 
-# Inside the server namespace: one timed start, in milliseconds, from the command's start until
+# Inside the server namespace: one timed start, in microseconds, from the command's start until
 # port 67 shows in the namespace's UDP table; then the engine is stopped again.
 stop_engine() {
   ip netns pids "$server" | xargs -r kill
@@ -55,7 +55,7 @@ measure() { # launcher | direct
     done
     end=$EPOCHREALTIME
     [[ $mode == direct && $program != */dnsmasq ]] || wait  # Kea stays in the foreground
-    echo $(( (${end/./} - ${start/./}) / 1000 ))' _ "$1" "$program" "$config" "$deploy/bin" "$run"
+    echo $(( ${end/./} - ${start/./} ))' _ "$1" "$program" "$config" "$deploy/bin" "$run"
 }
 
 median() { sort -n | awk '{v[NR]=$1} END {print (NR%2 ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2)}'; }
@@ -68,9 +68,10 @@ done
 stop_engine
 launcher_median=$(printf '%s\n' "${launcher_ms[@]}" | median)
 direct_median=$(printf '%s\n' "${direct_ms[@]}" | median)
+ms() { awk '{printf "%s%.1f", (NR > 1 ? " " : ""), $1 / 1000}'; }
 echo "engine $engine, $runs runs each (ms until port 67 is bound)"
-echo "  through the launcher: median $launcher_median  (${launcher_ms[*]})"
-echo "  engine directly:      median $direct_median  (${direct_ms[*]})"
+echo "  through the launcher: median $(ms <<<"$launcher_median")  ($(printf '%s\n' "${launcher_ms[@]}" | ms))"
+echo "  engine directly:      median $(ms <<<"$direct_median")  ($(printf '%s\n' "${direct_ms[@]}" | ms))"
 awk -v a="$launcher_median" -v b="$direct_median" 'BEGIN {printf "  ratio: %.2fx\n", a / b}'
 
 # A client's first lease through the launcher: a new client each time (a new hardware address).
