@@ -95,7 +95,7 @@ echo "Plugin answered $ANSWER_CODE: $ANSWER"
 
 echo "== Running busybox udhcpc in $client"
 lease=$(netns_udhcpc "$client" "$veth_c" 10) || netns_fail "the client got no lease"
-echo "Lease: address $(netns_field ip "$lease"), mask $(netns_field subnet "$lease"),"\
-" router $(netns_field router "$lease"), lease time $(netns_field lease "$lease") s,"\
-" server $(netns_field serverid "$lease")"
+printf 'Lease: address %s, mask %s, router %s, lease time %s s, server %s\n' \
+  "$(netns_field ip "$lease")" "$(netns_field subnet "$lease")" "$(netns_field router "$lease")" \
+  "$(netns_field lease "$lease")" "$(netns_field serverid "$lease")"
 echo "== Stopping the server and removing the namespaces"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shell helpers for DHCP tests and the lab: private network namespaces, a staged deployment, real
 # clients. Source it from bash. Everything runs only inside namespaces made here, on
 # 198.51.100.0/24 and 203.0.113.0/24, and netns_cleanup (set as an EXIT trap by netns_init) stops
