@@ -1,12 +1,14 @@
 # Stages a fresh deployment, runs the launcher in it and shows its exit code and the plugin's log.
 #
 # cmake -DDEPLOYMENT_DIR=<dir> -DLAUNCHER=<exe> -DCOMPONENT=<fylDHCPD.dll> -DPLUGIN=<mekDHCPPluginu.dll>
-#       -DSETTINGS=<fylDHCPServer.ini> [-DCHECK=<dhcp-launcher-check>] [-DEMULATOR=<command;args>]
-#       -P stage_and_run.cmake
+#       -DSETTINGS=<fylDHCPServer.ini> [-DPLUGIN_SETTINGS=<mekDHCPPluginu.ini>]
+#       [-DCHECK=<dhcp-launcher-check>] [-DEMULATOR=<command;args>] -P stage_and_run.cmake
 #
 # Layout made under DEPLOYMENT_DIR (anything there before is removed first):
-#   bin/     the launcher, the check program (CHECK) and the two libraries; the launcher runs with bin/ as working directory
-#   config/  fylDHCPServer.ini, which the launcher reads as ../config/fylDHCPServer.ini
+#   bin/     the launcher, the check program (CHECK) and the two libraries; the launcher runs with
+#            bin/ as working directory
+#   config/  fylDHCPServer.ini, which the launcher reads as ../config/fylDHCPServer.ini, and the
+#            plugin's own mekDHCPPluginu.ini (PLUGIN_SETTINGS), which it reads from there
 #   log/     where the plugin appends mekDHCPPluginu.log (../log)
 # EMULATOR, when given, runs the launcher (a cross-built Windows program under Wine, for instance).
 # Fails when the launcher does not exit with 0 or the plugin did not accept the sample settings.
@@ -28,6 +30,9 @@ foreach(file ${LAUNCHER} ${CHECK} ${COMPONENT} ${PLUGIN})
   file(COPY_FILE ${file} ${bin}/${name})
 endforeach()
 file(COPY_FILE ${SETTINGS} ${DEPLOYMENT_DIR}/config/fylDHCPServer.ini)
+if(DEFINED PLUGIN_SETTINGS AND NOT PLUGIN_SETTINGS STREQUAL "")
+  file(COPY_FILE ${PLUGIN_SETTINGS} ${DEPLOYMENT_DIR}/config/mekDHCPPluginu.ini)
+endif()
 get_filename_component(launcher_name ${LAUNCHER} NAME)
 
 message(STATUS "Deployment staged in ${DEPLOYMENT_DIR}")

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "engine.h"
+#include "plugin_config.h"
 #include "request/dhcp_protocol.h"
 #include "request/plugin_request.h"
 #include "settings_check.h"
@@ -52,7 +54,28 @@ Answer AnswerRequest(const std::u16string& requestText) {
   const DhcpSettings settings{ParamOf(request, kSubnetMaskKey), ParamOf(request, kGatewayKey),
                               ParamOf(request, kDuringTimeKey), ParamOf(request, kRangeIpKey)};
   const CheckResult result = CheckSettings(settings);
-  return {result.code, BuildReply(result.code, result.message)};
+  const PluginConfig config = ReadPluginConfig(kPluginConfigPath);
+  if (result.code != kSettingsSound) {
+    const std::u16string kept = config.engine == EngineKind::kCheck
+                                    ? result.message
+                                    : result.message +
+                                          u" Nothing was started or stopped: a DHCP server already "
+                                          u"running keeps its earlier settings.";
+    return {result.code, BuildReply(result.code, kept)};
+  }
+  if (!config.fault.empty()) {
+    return {kPluginSettingsInvalid,
+            BuildReply(kPluginSettingsInvalid, config.fault + u" Nothing was started.")};
+  }
+  if (config.engine == EngineKind::kCheck) {
+    return {result.code,
+            BuildReply(result.code,
+                       result.message +
+                           u" No DHCP server was started: to serve, set Engine (auto, dnsmasq or "
+                           u"kea) and Interface in [ENGINE] of ..\\config\\mekDHCPPluginu.ini.")};
+  }
+  const EngineResult started = StartEngine(config, *ToServeSettings(settings));
+  return {started.code, BuildReply(started.code, started.message)};
 }
 
 }  // namespace dhcp_plugin

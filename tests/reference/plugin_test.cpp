@@ -104,7 +104,9 @@ TEST_F(Deployment, ComponentRegistersAndPluginAnswersAndLogs) {
   EXPECT_EQ(sound.code, 0);
   EXPECT_EQ(sound.message,
             u"Settings accepted: subnet 192.168.1.0/24, gateway 192.168.1.1, range "
-            u"192.168.1.100-192.168.1.200 (101 addresses), lease 86400 seconds.");
+            u"192.168.1.100-192.168.1.200 (101 addresses), lease 86400 seconds. No DHCP server "
+            u"was started: to serve, set Engine (auto, dnsmasq or kea) and Interface in [ENGINE] "
+            u"of ..\\config\\mekDHCPPluginu.ini.");
 
   const DhcpRun reversed =
       RunDhcp(u"255.255.255.0", u"192.168.1.1", u"86400", u"192.168.1.200-192.168.1.100");
@@ -236,6 +238,65 @@ TEST_F(Deployment, HostileRequestsGetAnOrderlyReply) {
   EXPECT_EQ(CountOf(log, "\n"), 32U);
   EXPECT_EQ(CountOf(log, "\\x0A"), 4U);
   EXPECT_EQ(CountOf(log, "\xEF\xBF\xBD"), 2U);
+}
+
+// The plugin's own settings file decides what runs after the settings pass. None of these cases
+// can start a server: the programs named do not exist, or an interface check fails first. On
+// Windows every request for an engine gets the "no engine on this platform" code.
+TEST_F(Deployment, PluginSettingsChooseTheEngine) {
+#ifdef _WIN32
+  constexpr bool kWindows = true;
+#else
+  constexpr bool kWindows = false;
+#endif
+  const struct {
+    const char* settings;  // ..\config\mekDHCPPluginu.ini, or nullptr for none
+    const char* range;
+    int posixCode;
+    int windowsCode;
+    const char16_t* says;
+  } cases[] = {
+      {nullptr, "192.168.1.100-192.168.1.200", 0, 0, u"No DHCP server was started"},
+      {"[ENGINE]\nEngine=check\nInterface=eth0\n", "192.168.1.100-192.168.1.200", 0, 0,
+       u"No DHCP server was started"},
+      {"[ENGINE]\nEngine=dhcpd\n", "192.168.1.100-192.168.1.200", 51, 51, u"Engine \"dhcpd\""},
+      {"[ENGINE]\nEngine=kea\nKeaProgram=kea-dhcp4\n", "192.168.1.100-192.168.1.200", 51, 51,
+       u"not an absolute path"},
+      {"[ENGINE]\nEngine=kea\nInterface=eth0\nKeaProgram=/nonexistent/kea-dhcp4\n",
+       "192.168.1.100-192.168.1.200", 50, 50, u"othing was started"},
+      {"[ENGINE]\nEngine=auto\nInterface=eth0\nKeaProgram=/nonexistent/kea-dhcp4\n"
+       "DnsmasqProgram=/nonexistent/dnsmasq\n",
+       "192.168.1.100-192.168.1.200", 50, 50, u"No DHCP server engine is installed"},
+      {"[ENGINE]\nEngine=dnsmasq\nDnsmasqProgram=/bin/sh\n", "192.168.1.100-192.168.1.200", 52, 50,
+       u"othing was started"},
+      {"[ENGINE]\nEngine=dnsmasq\nDnsmasqProgram=/bin/sh\nInterface=eth0;reboot\n",
+       "192.168.1.100-192.168.1.200", 53, 50, u"othing was started"},
+      {"[ENGINE]\nEngine=dnsmasq\nDnsmasqProgram=/bin/sh\nInterface=nosuchif9\n",
+       "192.168.1.100-192.168.1.200", 54, 50, u"othing was started"},
+      // Settings that fail the checks leave a running server alone, and say so.
+      {"[ENGINE]\nEngine=dnsmasq\nInterface=eth0\n", "192.168.1.200-192.168.1.100", 43, 43,
+       u"keeps its earlier settings"},
+  };
+  fs::create_directories(root_ / "config");
+  for (const auto& c : cases) {
+    fs::remove(root_ / "config" / "mekDHCPPluginu.ini");
+    if (c.settings != nullptr) {
+      std::ofstream(root_ / "config" / "mekDHCPPluginu.ini", std::ios::binary) << c.settings;
+    }
+    const std::string range = c.range;
+    const DhcpRun run = RunDhcp(u"255.255.255.0", u"192.168.1.1", u"86400",
+                                std::u16string(range.begin(), range.end()));
+    const std::string shown = c.settings == nullptr ? "(no file)" : c.settings;
+    EXPECT_EQ(run.code, kWindows ? c.windowsCode : c.posixCode) << shown;
+    if (kWindows && c.windowsCode == 50) {
+      EXPECT_NE(run.message.find(u"no DHCP server engine on this platform"), std::u16string::npos);
+    } else {
+      EXPECT_NE(run.message.find(c.says), std::u16string::npos) << shown;
+    }
+    EXPECT_EQ(run.message.find(u'@'), std::u16string::npos);
+  }
+  // Nothing was made in the state folder's place: no case got that far.
+  EXPECT_FALSE(fs::exists(root_ / "run"));
 }
 
 TEST(PluginLog, SpellsOutEveryControlAndLineBreakingCharacter) {

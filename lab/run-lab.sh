@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The lab: a real DHCP server started by the launcher, and a real client leasing from it, inside
+# two private network namespaces joined by a veth pair. Run as root from anywhere:
+#
+#   lab/run-lab.sh [--engine dnsmasq|kea|auto]
+#
+# It installs what is missing (Debian), builds into build/lab, stages a deployment in
+# build/lab/deployment with lab/fylDHCPServer.ini (198.51.100.0/24), writes the engine and the
+# namespace's interface into the staged plugin settings, runs the launcher in the server namespace
+# and busybox udhcpc in the client namespace, prints the lease and the plugin's answer, then stops
+# the server and removes the namespaces, also on failure.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+engine=dnsmasq
+while (($#)); do
+  case $1 in
+  --engine)
+    engine=${2:-}
+    shift 2 || true
+    ;;
+  --engine=*)
+    engine=${1#--engine=}
+    shift
+    ;;
+  *)
+    echo "usage: $0 [--engine dnsmasq|kea|auto]" >&2
+    exit 2
+    ;;
+  esac
+done
+case $engine in dnsmasq | kea | auto) ;; *)
+  echo "unknown engine '$engine': use dnsmasq, kea or auto" >&2
+  exit 2
+  ;;
+esac
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "The lab needs root: it creates network namespaces and a veth pair, and the DHCP server it" >&2
+  echo "starts binds port 67. Run it as root (sudo $0)." >&2
+  exit 1
+fi
+
+# What a fresh Debian machine lacks.
+packages=(cmake ninja-build g++ dnsmasq-base kea-dhcp4-server busybox iproute2)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  echo "== Installing ${missing[*]}"
+  apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}" || exit 1
+  # Debian's Kea package starts its own server on a machine with systemd; the lab serves only in
+  # its namespaces, so that one is stopped and disabled.
+  if [[ " ${missing[*]} " == *" kea-dhcp4-server "* ]] && command -v systemctl >/dev/null &&
+    systemctl is-enabled kea-dhcp4-server.service >/dev/null 2>&1; then
+    systemctl disable --now kea-dhcp4-server.service &&
+      echo "== Stopped and disabled kea-dhcp4-server.service, which installing Kea started"
+  fi
+fi
+
+echo "== Building into build/lab"
+cmake -S "$root" -B "$root/build/lab" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DDHCP_BUILD_TESTS=OFF >/dev/null || exit 1
+cmake --build "$root/build/lab" -j2 --target dhcp-launcher reference_component reference_plugin ||
+  exit 1
+
+source "$root/tests/net/netns.sh"
+netns_init lab
+server="labs$$" client="labc$$" veth_s="labs$$" veth_c="labc$$"
+deploy="$root/build/lab/deployment"
+rm -rf "$deploy"
+netns_stage "$deploy" "$root/build/lab/launcher/dhcp-launcher" \
+  "$root/build/lab/reference/fylDHCPD.dll" "$root/build/lab/reference/mekDHCPPluginu.dll"
+cp "$root/lab/fylDHCPServer.ini" "$deploy/config/fylDHCPServer.ini"
+gateway=$(sed -n 's/^Gateway=//p' "$deploy/config/fylDHCPServer.ini" | tr -d '\r')
+mask=$(sed -n 's/^SubNetMask=//p' "$deploy/config/fylDHCPServer.ini" | tr -d '\r')
+[[ $gateway == 198.51.100.* || $gateway == 203.0.113.* ]] ||
+  netns_fail "the lab serves only 198.51.100.0/24 or 203.0.113.0/24, not $gateway"
+prefix=0
+for octet in ${mask//./ }; do
+  for bit in 128 64 32 16 8 4 2 1; do ((octet & bit)) && ((prefix++)); done
+done
+
+echo "== Namespaces $server (server, $veth_s $gateway/$prefix) and $client (client, $veth_c)"
+netns_add "$server"
+netns_add "$client"
+netns_link "$server" "$veth_s" "$gateway/$prefix" "$client" "$veth_c"
+netns_plugin_settings "$deploy" "Engine=$engine" "Interface=$veth_s"
+
+echo "== Running the launcher in $server"
+netns_launch "$server" "$deploy"
+echo "Plugin answered $ANSWER_CODE: $ANSWER"
+[[ $ANSWER_CODE == 0 ]] || netns_fail "the plugin did not start a server"
+
+echo "== Running busybox udhcpc in $client"
+lease=$(netns_udhcpc "$client" "$veth_c" 10) || netns_fail "the client got no lease"
+printf 'Lease: address %s, mask %s, router %s, lease time %s s, server %s\n' \
+  "$(netns_field ip "$lease")" "$(netns_field subnet "$lease")" "$(netns_field router "$lease")" \
+  "$(netns_field lease "$lease")" "$(netns_field serverid "$lease")"
+echo "== Stopping the server and removing the namespaces"

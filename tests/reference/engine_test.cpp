@@ -1,0 +1,212 @@
+// Tests of the engine layer's own logic: names, identity checks, configuration text, settings.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine.h"
+#include "plugin_config.h"
+
+namespace fs = std::filesystem;
+using namespace dhcp_plugin;
+
+namespace {
+
+ServeSettings Sample(const char16_t* lease) {
+  return *ToServeSettings(
+      {u"255.255.255.0", u"198.51.100.1", lease, u"198.51.100.100-198.51.100.200"});
+}
+
+TEST(EngineNames, OnlyPlainInterfaceNamesPass) {
+  const struct {
+    std::u16string name;
+    bool plain;
+  } cases[] = {
+      {u"eth0", true},
+      {u"vs-1.10_a", true},
+      {u"abcdefghijklmno", true},
+      {u"abcdefghijklmnop", false},
+      {u"", false},
+      {u".", false},
+      {u"..", false},
+      {u"...", true},
+      {u"eth0 ", false},
+      {u"eth0\n", false},
+      {u"a/b", false},
+      {u"e\"th", false},
+      {u"eth0,lo", false},
+      {u"eth\u00e9", false},
+      {u"eth0#", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsPlainInterfaceName(c.name), c.plain) << std::string(c.name.begin(), c.name.end());
+  }
+}
+
+TEST(EngineNames, StatePathsThatCannotBreakAConfiguration) {
+  EXPECT_TRUE(IsSafeStatePath("/srv/dhcp/run"));
+  EXPECT_TRUE(IsSafeStatePath("/tmp/a+b/c-d_e.f"));
+  for (const char* bad : {"", "run", "/a b", "/a\nport=53", "/a\"b", "/a\\b", "/a,b", "/a#b"}) {
+    EXPECT_FALSE(IsSafeStatePath(bad)) << bad;
+  }
+}
+
+TEST(EngineIdentity, OnlyOurLiveServerIsEverSignalled) {
+  const std::vector<std::string> programs{"/usr/sbin/dnsmasq", "/usr/sbin/kea-dhcp4"};
+  const std::string dnsConfig = "/srv/run/dnsmasq.conf";
+  const std::string keaConfig = "/srv/run/kea-dhcp4.json";
+  const struct {
+    const char* what;
+    ProcessFacts facts;
+    std::string config;
+    bool ours;
+  } cases[] = {
+      {"our dnsmasq",
+       {"/usr/sbin/dnsmasq", {"dnsmasq", "--conf-file=" + dnsConfig}, 'S'},
+       dnsConfig,
+       true},
+      {"our kea", {"/usr/sbin/kea-dhcp4", {"kea-dhcp4", "-c", keaConfig}, 'R'}, keaConfig, true},
+      {"zombie",
+       {"/usr/sbin/dnsmasq", {"dnsmasq", "--conf-file=" + dnsConfig}, 'Z'},
+       dnsConfig,
+       false},
+      {"dead",
+       {"/usr/sbin/dnsmasq", {"dnsmasq", "--conf-file=" + dnsConfig}, 'X'},
+       dnsConfig,
+       false},
+      {"gone", {"", {}, '?'}, dnsConfig, false},
+      {"another program", {"/usr/bin/sleep", {"sleep", dnsConfig}, 'S'}, dnsConfig, false},
+      {"dnsmasq of another config",
+       {"/usr/sbin/dnsmasq", {"dnsmasq", "--conf-file=/etc/x"}, 'S'},
+       dnsConfig,
+       false},
+      {"config only as a prefix",
+       {"/usr/sbin/dnsmasq", {"dnsmasq", "--conf-file=" + dnsConfig + ".old"}, 'S'},
+       dnsConfig,
+       false},
+      {"config only as program name", {"/usr/sbin/dnsmasq", {dnsConfig}, 'S'}, dnsConfig, false},
+      {"deleted program",
+       {"/usr/sbin/dnsmasq (deleted)", {"dnsmasq", dnsConfig}, 'S'},
+       dnsConfig,
+       false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsOurServer(c.facts, programs, c.config), c.ours) << c.what;
+  }
+}
+
+TEST(EngineIdentity, ProcFilesAreRead) {
+  using namespace std::string_view_literals;
+  EXPECT_EQ(SplitCommandLine("dnsmasq\0--conf-file=/a b\0"sv),
+            (std::vector<std::string>{"dnsmasq", "--conf-file=/a b"}));
+  EXPECT_EQ(SplitCommandLine("kea\0-c\0/x.json"sv),
+            (std::vector<std::string>{"kea", "-c", "/x.json"}));
+  EXPECT_TRUE(SplitCommandLine("").empty());
+  EXPECT_EQ(StateFromStat("42 (dnsmasq) S 1 2 3"), 'S');
+  EXPECT_EQ(StateFromStat("42 (a) Z (b)) R 1 2"), 'R');  // a name may hold ") "
+  EXPECT_EQ(StateFromStat("42 (dnsmasq) Z 1"), 'Z');
+  EXPECT_EQ(StateFromStat("garbage"), '?');
+  EXPECT_EQ(StateFromStat("42 (x)"), '?');
+}
+
+TEST(EngineConfig, DnsmasqServesOneInterfaceAndNoDns) {
+  const EnginePaths paths = EnginePaths::In("/srv/run", EngineKind::kDnsmasq);
+  EXPECT_EQ(paths.config, "/srv/run/dnsmasq.conf");
+  const std::string text = DnsmasqConfig(Sample(u"3600"), "vs1", paths);
+  for (const char* line :
+       {"\nport=0\n", "\ninterface=vs1\n", "\nbind-interfaces\n",
+        "\ndhcp-range=198.51.100.100,198.51.100.200,255.255.255.0,3600\n",
+        "\ndhcp-option=option:router,198.51.100.1\n", "\ndhcp-leasefile=/srv/run/dnsmasq.leases\n",
+        "\npid-file=/srv/run/dnsmasq.pid\n", "\nlog-facility=/srv/run/engine.log\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  }
+  // A lease below dnsmasq's shortest is written as the one it serves.
+  EXPECT_NE(DnsmasqConfig(Sample(u"60"), "vs1", paths).find(",255.255.255.0,120\n"),
+            std::string::npos);
+  EXPECT_EQ(ServedLeaseSeconds(EngineKind::kDnsmasq, 60), 120U);
+  EXPECT_EQ(ServedLeaseSeconds(EngineKind::kKea, 60), 60U);
+  EXPECT_EQ(ServedLeaseSeconds(EngineKind::kDnsmasq, 4294967294U), 4294967294U);
+}
+
+TEST(EngineConfig, KeaServesOneInterfaceAndFailsOnAClosedSocket) {
+  const EnginePaths paths = EnginePaths::In("/srv/run", EngineKind::kKea);
+  EXPECT_EQ(paths.config, "/srv/run/kea-dhcp4.json");
+  ServeSettings settings = Sample(u"4294967294");
+  settings.mask = 0xFFFFFF80;
+  settings.prefix = 25;
+  const std::string text = KeaConfig(settings, "vs1", paths);
+  for (const char* part :
+       {"\"interfaces\": [\"vs1\"]", "\"service-sockets-require-all\": true",
+        "\"socket-name\": \"/srv/run/kea4.sock\"", "\"name\": \"/srv/run/kea-leases4.csv\"",
+        "\"valid-lifetime\": 4294967294,", "\"subnet\": \"198.51.100.0/25\"",
+        "\"pool\": \"198.51.100.100 - 198.51.100.200\"", "\"data\": \"198.51.100.1\"",
+        "\"output\": \"/srv/run/engine.log\""}) {
+    EXPECT_NE(text.find(part), std::string::npos) << part;
+  }
+}
+
+TEST(EngineConfig, InterfacesInTheGatewaysSubnet) {
+  const ServeSettings settings = Sample(u"600");
+  const std::vector<InterfaceAddress> addresses{{"lo", 0x7F000001}, {"eth0", 0xC0000202},
+                                                {"vs", 0xC6336401}, {"vs", 0xC6336402},
+                                                {"vt", 0xC63364FE}, {"wide", 0xC6336501}};
+  EXPECT_EQ(InterfacesInSubnet(addresses, settings), (std::vector<std::string>{"vs", "vt"}));
+  EXPECT_TRUE(InterfacesInSubnet({}, settings).empty());
+}
+
+TEST(EngineConfig, OnlyCheckedSettingsBecomeServeSettings) {
+  EXPECT_FALSE(
+      ToServeSettings({u"255.255.255.0", u"198.51.100.1", u"0", u"198.51.100.2-198.51.100.3"}));
+  const ServeSettings s = Sample(u"600");
+  EXPECT_EQ(s.prefix, 24);
+  EXPECT_EQ(s.Network(), 0xC6336400U);
+  EXPECT_EQ(s.first, 0xC6336464U);
+  EXPECT_EQ(s.last, 0xC63364C8U);
+  EXPECT_EQ(s.leaseSeconds, 600U);
+}
+
+TEST(PluginSettings, EngineSectionReadsWithDefaults) {
+  std::random_device random;
+  const fs::path file =
+      fs::temp_directory_path() / ("dhcp-plugin-config-" + std::to_string(random()) + ".ini");
+  const std::u16string path = file.u16string();
+  const struct {
+    const char* text;
+    EngineKind engine;
+    const char16_t* interfaceName;
+    const char16_t* stateFolder;
+    bool fault;
+  } cases[] = {
+      {nullptr, EngineKind::kCheck, u"", u"..\\run", false},
+      {"[ENGINE]\n", EngineKind::kCheck, u"", u"..\\run", false},
+      {"[engine]\nEngine=DNSMASQ\nInterface=vs1\n", EngineKind::kDnsmasq, u"vs1", u"..\\run",
+       false},
+      {"[ENGINE]\nEngine=kea\nStateFolder=/srv/run\n", EngineKind::kKea, u"", u"/srv/run", false},
+      {"[ENGINE]\nEngine = Auto \nStateFolder=\n", EngineKind::kAuto, u"", u"..\\run", false},
+      {"[ENGINE]\nEngine=check\nInterface=eth0\n", EngineKind::kCheck, u"eth0", u"..\\run", false},
+      {"[ENGINE]\nEngine=dhcpd\n", EngineKind::kCheck, u"", u"..\\run", true},
+      {"[ENGINE]\nEngine=kea\nKeaProgram=kea-dhcp4\n", EngineKind::kKea, u"", u"..\\run", true},
+      {"[ENGINE]\nEngine=auto\nDnsmasqProgram=bin/dnsmasq\n", EngineKind::kAuto, u"", u"..\\run",
+       true},
+      {"[OTHER]\nEngine=kea\n", EngineKind::kCheck, u"", u"..\\run", false},
+  };
+  for (const auto& c : cases) {
+    fs::remove(file);
+    if (c.text != nullptr) {
+      std::ofstream(file, std::ios::binary) << c.text;
+    }
+    const PluginConfig config = ReadPluginConfig(path);
+    const std::string shown = c.text == nullptr ? "(no file)" : c.text;
+    EXPECT_EQ(config.engine, c.engine) << shown;
+    EXPECT_EQ(config.interfaceName, c.interfaceName) << shown;
+    EXPECT_EQ(config.stateFolder, c.stateFolder) << shown;
+    EXPECT_EQ(!config.fault.empty(), c.fault) << shown;
+    EXPECT_EQ(config.fault.find(u'@'), std::u16string::npos);
+  }
+  fs::remove(file);
+}
+
+}  // namespace
