@@ -1,8 +1,10 @@
 // The reference DHCP plugin's exported entry points: Initialize, RequestService, Release.
 //
 // It checks the settings of a "RunDHCPServer" request and answers with a return code and a
-// message (plugin_service.h); it starts no DHCP server itself. Every call is logged to
-// ..\log\mekDHCPPluginu.log relative to the working directory. No exception leaves an entry point.
+// message (plugin_service.h); when its own settings file asks for one, it starts a DHCP server
+// engine detached, in a session of its own (engine.h), and no thread of the plugin outlives the
+// call. Every call is logged to ..\log\mekDHCPPluginu.log relative to the working directory. No
+// exception leaves an entry point.
 #include <string>
 #include <string_view>
 #include <utility>
