@@ -4,7 +4,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): sigaction is POSIX, not in <csignal>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -252,7 +252,9 @@ pid_t Spawn(const Command& command, int output, bool detachTwice, int pidPipe) {
       const pid_t grandchild = fork();
       if (grandchild != 0) {
         const int reported = grandchild;
-        (void)!write(pidPipe, &reported, sizeof reported);
+        // The parent learns of a failed report by reading nothing.
+        const ssize_t written = write(pidPipe, &reported, sizeof reported);
+        static_cast<void>(written);
         _exit(grandchild < 0 ? 1 : 0);
       }
     }
@@ -335,7 +337,7 @@ std::string AskKea(const std::string& socketPath, const char* command) {
   if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     return "";
   }
-  const std::string request = std::string("{\"command\": \"") + command + "\"}";
+  const std::string request = std::string(R"({"command": ")") + command + R"("})";
   if (send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) !=
       static_cast<ssize_t>(request.size())) {
     return "";
