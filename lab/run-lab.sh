@@ -7,8 +7,8 @@
 # It installs what is missing (Debian), builds into build/lab, stages a deployment in
 # build/lab/deployment with lab/fylDHCPServer.ini (198.51.100.0/24), writes the engine and the
 # namespace's interface into the staged plugin settings, runs the launcher in the server namespace
-# and busybox udhcpc in the client namespace, prints the lease and the plugin's answer, then stops
-# the server and removes the namespaces, also on failure.
+# and busybox udhcpc in the client namespace, prints the plugin's answer, the check program's
+# report and the lease, then stops the server and removes the namespaces, also on failure.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -42,7 +42,8 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 
 # What a fresh Debian machine lacks.
-packages=(cmake ninja-build g++ dnsmasq-base kea-dhcp4-server busybox iproute2)
+packages=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev dnsmasq-base kea-dhcp4-server busybox
+          iproute2)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -62,7 +63,8 @@ fi
 echo "== Building into build/lab"
 cmake -S "$root" -B "$root/build/lab" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DDHCP_BUILD_TESTS=OFF >/dev/null || exit 1
-cmake --build "$root/build/lab" -j2 --target dhcp-launcher reference_component reference_plugin ||
+cmake --build "$root/build/lab" -j2 --target dhcp-launcher dhcp-launcher-check reference_component \
+  reference_plugin ||
   exit 1
 
 source "$root/tests/net/netns.sh"
@@ -72,6 +74,7 @@ deploy="$root/build/lab/deployment"
 rm -rf "$deploy"
 netns_stage "$deploy" "$root/build/lab/launcher/dhcp-launcher" \
   "$root/build/lab/reference/fylDHCPD.dll" "$root/build/lab/reference/mekDHCPPluginu.dll"
+cp "$root/build/lab/check/dhcp-launcher-check" "$deploy/bin/"
 cp "$root/lab/fylDHCPServer.ini" "$deploy/config/fylDHCPServer.ini"
 gateway=$(sed -n 's/^Gateway=//p' "$deploy/config/fylDHCPServer.ini" | tr -d '\r')
 mask=$(sed -n 's/^SubNetMask=//p' "$deploy/config/fylDHCPServer.ini" | tr -d '\r')
@@ -91,6 +94,10 @@ netns_plugin_settings "$deploy" "Engine=$engine" "Interface=$veth_s"
 echo "== Running the launcher in $server"
 netns_launch "$server" "$deploy"
 echo "Plugin answered $ANSWER_CODE: $ANSWER"
+# What the launcher read and sent, as the check program sees it (it starts nothing without
+# --run-plugin).
+echo "== dhcp-launcher-check in $deploy/bin"
+(cd "$deploy/bin" && ip netns exec "$server" ./dhcp-launcher-check) || true
 [[ $ANSWER_CODE == 0 ]] || netns_fail "the plugin did not start a server"
 
 echo "== Running busybox udhcpc in $client"
