@@ -13,12 +13,8 @@ namespace dhcp_plugin {
 
 namespace {
 
-bool IsHighSurrogate(char16_t c) {
-  return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t c) {
-  return c >= 0xDC00 && c <= 0xDFFF;
-}
+using platform::IsHighSurrogate;
+using platform::IsLowSurrogate;
 
 // The text with control and line-breaking characters spelled out and unpaired surrogates replaced,
 // so that it always converts to UTF-8.

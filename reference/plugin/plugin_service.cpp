@@ -13,13 +13,7 @@ namespace dhcp_plugin {
 
 namespace {
 
-using dhcp_protocol::kDuringTimeKey;
-using dhcp_protocol::kGatewayKey;
-using dhcp_protocol::kMessageKey;
-using dhcp_protocol::kRangeIpKey;
-using dhcp_protocol::kReturnCodeKey;
-using dhcp_protocol::kRunDhcpServer;
-using dhcp_protocol::kSubnetMaskKey;
+using namespace dhcp_protocol;  // the names of the request and its reply
 
 std::u16string ParamOf(const CPluginRequest& request, const char16_t* key) {
   std::u16string value;

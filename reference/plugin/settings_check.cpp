@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <utility>
 
+#include "platform/text.h"
+
 namespace dhcp_plugin {
 
 namespace {
@@ -15,12 +17,8 @@ constexpr int kMaxPrefix = 30;
 bool IsDigit(char16_t c) {
   return c >= u'0' && c <= u'9';
 }
-bool IsHighSurrogate(char16_t c) {
-  return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t c) {
-  return c >= 0xDC00 && c <= 0xDFFF;
-}
+using platform::IsHighSurrogate;
+using platform::IsLowSurrogate;
 // C0 and C1 controls, DEL and the line and paragraph separators: anything that could break a line.
 bool IsControlOrLineBreak(char16_t c) {
   return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;

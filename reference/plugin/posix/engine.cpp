@@ -67,11 +67,6 @@ std::u16string Quoted(std::string_view text) {
   return u"\"" + QuoteForMessage(Wide(text)) + u"\"";
 }
 
-std::string Quad(Ipv4 address) {
-  return std::to_string(address >> 24U) + "." + std::to_string((address >> 16U) & 0xFFU) + "." +
-         std::to_string((address >> 8U) & 0xFFU) + "." + std::to_string(address & 0xFFU);
-}
-
 EngineResult Fail(int code, std::u16string message) {
   return {code, std::move(message)};
 }
@@ -488,8 +483,8 @@ std::u16string NameList(const std::vector<std::string>& names) {
 }
 
 EngineResult CheckInterface(const std::u16string& name, const ServeSettings& settings) {
-  const std::u16string subnet =
-      Wide(Quad(settings.Network()) + "/" + std::to_string(settings.prefix));
+  const std::u16string subnet = FormatDottedQuad(settings.Network()) + u"/" +
+                                Num(static_cast<std::uint64_t>(settings.prefix));
   const std::vector<std::string> fitting = InterfacesInSubnet(Ipv4Addresses(), settings);
   if (name.empty()) {
     return Fail(kInterfaceMissing,
@@ -710,10 +705,10 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   std::u16string message =
       u"DHCP server running: " + std::u16string(engineName) + Wide(VersionOf(kind, program)) +
       u", pid " + Num(static_cast<unsigned>(server)) + u", interface " + Wide(interfaceName) +
-      u", range " + Wide(Quad(settings.first)) + u"-" + Wide(Quad(settings.last)) + u" (" +
-      Num(count) + (count == 1 ? u" address" : u" addresses") + u"), mask " +
-      Wide(Quad(settings.mask)) + u", router " + Wide(Quad(settings.gateway)) + u", lease " +
-      Num(served) + u" seconds.";
+      u", range " + FormatDottedQuad(settings.first) + u"-" + FormatDottedQuad(settings.last) +
+      u" (" + Num(count) + (count == 1 ? u" address" : u" addresses") + u"), mask " +
+      FormatDottedQuad(settings.mask) + u", router " + FormatDottedQuad(settings.gateway) +
+      u", lease " + Num(served) + u" seconds.";
   if (served != settings.leaseSeconds) {
     message += u" DuringTime " + Num(settings.leaseSeconds) +
                u" was raised to dnsmasq's shortest lease of " + Num(served) + u" seconds.";
