@@ -22,9 +22,10 @@ std::size_t ReadProfileString(const std::u16string& section, const std::u16strin
 
 // The section names of the profile file at path (fixed form), in file order, each once: a name
 // that equals an earlier one without regard to ASCII case is left out, since ReadProfileString
-// never reaches it. Returns false, leaving sections untouched, when the file is missing,
-// unreadable or not a regular file, or memory runs out; an empty list is a readable file without
-// sections. Never throws.
+// never reaches it, and so is a name longer than 1024 UTF-16 units (kProfileNameLimit), so that a
+// long line cannot take memory in proportion to the file. Returns false, leaving sections
+// untouched, when the file is missing, unreadable or not a regular file, or memory runs out; an
+// empty list is a readable file without sections. Never throws.
 bool ListProfileSections(const std::u16string& path, std::vector<std::u16string>& sections);
 
 // The key names of section (matched as ReadProfileString matches it) in the profile file at path,

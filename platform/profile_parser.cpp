@@ -372,9 +372,15 @@ ProfileNameList::ProfileNameList(std::u16string_view section) {
   }
 }
 
+std::size_t ProfileNameList::NameLimit() const {
+  return section_ ? std::max(kProfileNameLimit, section_->size() + 1) : kProfileNameLimit;
+}
+
 ProfileVisitor::Next ProfileNameList::OnSection(std::u16string_view name, bool cut) {
   if (!section_) {
-    names_.Add(name);
+    if (!cut) {
+      names_.Add(name);
+    }
     return Next::kSkipKeys;
   }
   if (inSection_) {
@@ -384,8 +390,10 @@ ProfileVisitor::Next ProfileNameList::OnSection(std::u16string_view name, bool c
   return inSection_ ? Next::kReadKeys : Next::kSkipKeys;
 }
 
-bool ProfileNameList::OnKey(std::u16string_view name, bool /*cut*/) {
-  names_.Add(name);
+bool ProfileNameList::OnKey(std::u16string_view name, bool cut) {
+  if (!cut) {
+    names_.Add(name);
+  }
   return false;
 }
 

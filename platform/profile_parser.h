@@ -11,6 +11,11 @@
 
 namespace platform {
 
+// The longest section or key name the listings hand back, in UTF-16 units. A longer name is left
+// out: no sound settings file has one, and holding it would let a single long line take memory
+// in proportion to the file.
+constexpr std::size_t kProfileNameLimit = 1024;
+
 // Turns the bytes of a profile file into text, fed in pieces of any size, so that a file is read
 // once, in chunks, without ever being held whole. The first bytes choose the encoding: FF FE is
 // UTF-16LE, FE FF is UTF-16BE, EF BB BF is UTF-8 without that mark, anything else is UTF-8. A
@@ -147,7 +152,8 @@ class DistinctNames {
 };
 
 // Lists the section names of a profile text in file order, or the key names of one section (the
-// first occurrence of a section, matched as ProfileValueSearch matches it), each name once.
+// first occurrence of a section, matched as ProfileValueSearch matches it), each name once. A name
+// the scanner cut is left out.
 class ProfileNameList : public ProfileVisitor {
  public:
   // Lists the sections.
@@ -156,6 +162,10 @@ class ProfileNameList : public ProfileVisitor {
   explicit ProfileNameList(std::u16string_view section);
 
   std::vector<std::u16string> Take() { return names_.Take(); }
+
+  // The scanner's name limit for this listing: kProfileNameLimit, or more for a longer section
+  // asked for, so that it is still found.
+  std::size_t NameLimit() const;
 
   Next OnSection(std::u16string_view name, bool cut) override;
   bool OnKey(std::u16string_view name, bool cut) override;

@@ -108,7 +108,7 @@ std::size_t ReadProfileString(const std::u16string& section, const std::u16strin
 bool ListProfileSections(const std::u16string& path, std::vector<std::u16string>& sections) {
   try {
     ProfileNameList list;
-    ProfileScanner scanner(list, std::u16string::npos, 0);
+    ProfileScanner scanner(list, list.NameLimit(), 0);
     if (!ScanProfileFile(UpToNul(path), scanner)) {
       return false;
     }
@@ -123,7 +123,7 @@ bool ListProfileKeys(const std::u16string& section, const std::u16string& path,
                      std::vector<std::u16string>& keys) {
   try {
     ProfileNameList list(UpToNul(section));
-    ProfileScanner scanner(list, std::u16string::npos, 0);
+    ProfileScanner scanner(list, list.NameLimit(), 0);
     if (!ScanProfileFile(UpToNul(path), scanner)) {
       return false;
     }

@@ -48,7 +48,8 @@ bool IsReadableFile(const std::u16string& path) {
 
 // Runs a listing call of the system, which writes names each ended by a NUL and the list ended by
 // a second NUL, and answers size - 2 when the list does not fit: the buffer grows until it does.
-// The names go into names once each, in the order listed.
+// The names go into names once each, in the order listed; a name longer than kProfileNameLimit is
+// left out, as the POSIX backend leaves it out.
 template <typename List>
 bool ListNames(const std::u16string& path, List list, std::vector<std::u16string>& names) {
   try {
@@ -72,7 +73,9 @@ bool ListNames(const std::u16string& path, List list, std::vector<std::u16string
     const auto* units = reinterpret_cast<const char16_t*>(buffer.data());
     for (std::size_t at = 0; at < written;) {
       const std::u16string_view name(units + at);
-      distinct.Add(name);
+      if (name.size() <= kProfileNameLimit) {
+        distinct.Add(name);
+      }
       at += name.size() + 1;
     }
     names = distinct.Take();

@@ -290,6 +290,14 @@ const std::string kListed =
     "k=0\r\n[PARAMS]\r\nSubNetMask=1\r\n Gatway = 3\r\nsubnetmask=4\r\n[Other]\r\nx=1\r\n"
     "[ params ]\r\ny=2\r\n";
 
+// A name one unit longer than the listings hand back, and a key line of zeros longer than the
+// POSIX backend's 64 KiB reads.
+const std::string kLongNames =
+    "[" + std::string(1025, 'S') + "]\r\n[PARAMS]\r\n" + std::string(1025, 'k') + "=1\r\nk=2\r\n";
+const std::string kZeroKeyLine =
+    "[PARAMS]\r\na=1\r\n" + std::string(std::size_t{100} << 10U, '\0') + "=2\r\nb=3\r\n";
+const char* const kListingEndsAtNul = "the system's listing ends at the key's first NUL";
+
 const Listing kListings[] = {
     {"sections in file order, each once", kListed, nullptr, {u"PARAMS", u"Other"}},
     {"keys of the first occurrence, each once", kListed, u" params ", {u"SubNetMask", u"Gatway"}},
@@ -299,6 +307,14 @@ const Listing kListings[] = {
     {"no comment or line without = among the keys", "[S]\r\n;c=1\r\nflag\r\nk=2\r\n", u"S", {u"k"}},
     {"no lines before the first header among the sections", "k=1\r\n[S]\r\n", nullptr, {u"S"}},
     {"UTF-16LE names", Utf16LeFile(u"[Pärams]\r\nGrüße=1\r\n😀=2\r\n"), u"PäRAMS", {u"Grüße", u"😀"}},
+    {"no section name over the limit", kLongNames, nullptr, {u"PARAMS"}},
+    {"no key name over the limit", kLongNames, u"params", {u"k"}},
+    {"no key of a huge line of zeros",
+     kZeroKeyLine,
+     u"PARAMS",
+     {u"a", u"b"},
+     kListingEndsAtNul,
+     kListingEndsAtNul},
 };
 
 TEST_F(ProfileFiles, ListsNamesAsThePlatformReader) {
