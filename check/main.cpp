@@ -1,5 +1,6 @@
 // dhcp-launcher-check: says what the launcher in a deployment would do, and why.
 #include <CLI/CLI.hpp>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -17,8 +18,9 @@ constexpr char kDescription[] =
     "can write was not loaded; 2 bad command line; 3 the component is not found, does not load, "
     "lacks DllRegisterServer or (--register) fails; 4 the settings file is missing, unreadable or "
     "lacks [PARAMS]; 5 a setting would be sent empty; 6 the plugin is not found, does not load or "
-    "lacks an entry point; 7 (--run-plugin) the plugin did not answer 0. The first problem in the "
-    "report decides; warnings alone do not.";
+    "lacks an entry point; 7 (--run-plugin) the plugin did not answer 0; 8 the check could not "
+    "finish (an error of the system, such as a file that cannot be looked at, or no memory), "
+    "said on standard error. The first problem in the report decides; warnings alone do not.";
 
 }  // namespace
 
@@ -55,7 +57,16 @@ int main(int argc, char** argv) {
       return check::kExitUsage;
     }
   }
-  const check::Report report = check::BuildReport(options);
-  std::cout << (json ? check::FormatJson(report) : check::FormatText(report)) << std::flush;
-  return report.exitStatus;
+  // The report is built with the system's file calls; an error none of them expected ends the
+  // check with a message rather than an abort without one.
+  try {
+    const check::Report report = check::BuildReport(options);
+    std::cout << (json ? check::FormatJson(report) : check::FormatText(report)) << std::flush;
+    return report.exitStatus;
+  } catch (const std::exception& error) {
+    std::cerr << "dhcp-launcher-check: the check could not finish: " << error.what() << "\n";
+  } catch (...) {
+    std::cerr << "dhcp-launcher-check: the check could not finish: unknown error\n";
+  }
+  return check::kExitError;
 }

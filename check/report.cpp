@@ -240,10 +240,9 @@ class KeyCounter : public platform::ProfileVisitor {
 };
 
 KeyCounter CountKeys(const fs::path& path) {
-  constexpr std::size_t kNameLimit = 1024;
   constexpr std::size_t kChunkBytes = 64 * 1024;
   KeyCounter counter;
-  platform::ProfileScanner scanner(counter, kNameLimit, 1);
+  platform::ProfileScanner scanner(counter, platform::kProfileNameLimit, 1);
   platform::ProfileDecoder decoder;
   std::ifstream file(path, std::ios::binary);
   std::string chunk(kChunkBytes, '\0');
@@ -266,8 +265,9 @@ void CheckPermissions(const fs::path& bin, const fs::path& stateFolder, Report& 
   std::vector<fs::path> paths = {bin};
   std::vector<fs::path> libraries;
   std::error_code error;
-  for (const fs::directory_entry& entry : fs::directory_iterator(bin, error)) {
-    libraries.push_back(entry.path());
+  for (fs::directory_iterator entry(bin, error), end; !error && entry != end;
+       entry.increment(error)) {
+    libraries.push_back(entry->path());
   }
   std::sort(libraries.begin(), libraries.end());
   paths.insert(paths.end(), libraries.begin(), libraries.end());
@@ -294,7 +294,10 @@ void CheckComponent(const fs::path& bin, const Options& options, Report& report)
   // $ORIGIN run path on POSIX), then in the system's places.
   const fs::path beside = bin / kComponentFile;
   std::u16string name = Widen(kComponentFile);
-  if (fs::exists(beside)) {
+  // A file that cannot be looked at (a link loop, a folder without search permission) is not
+  // found there, as the launcher's search would not load it from there either.
+  std::error_code error;
+  if (fs::exists(beside, error)) {
     component.found = true;
     component.path = Shown(beside);
     name = beside.u16string();
@@ -393,7 +396,8 @@ void CheckPlugin(const fs::path& bin, const Options& options, CDhcpServerRequest
                  Report& report) {
   LibraryReport& plugin = report.plugin;
   const fs::path file = bin / kPluginFile;
-  plugin.found = fs::exists(file);
+  std::error_code error;
+  plugin.found = fs::exists(file, error);
   if (plugin.found) {
     plugin.path = Shown(file);
     if (Unsafe(file) && !options.loadAnyway) {

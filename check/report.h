@@ -18,6 +18,7 @@ enum ExitStatus : int {
   kExitSetting = 5,        // a setting would be sent empty
   kExitPlugin = 6,         // the plugin is not found, does not load or lacks an entry point
   kExitPluginRefused = 7,  // with --run-plugin: Execute or the plugin's return code was not 0
+  kExitError = 8,          // the check could not finish: an error of the system, on stderr
 };
 
 struct Options {
