@@ -48,15 +48,30 @@ missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
 done
+# No package may start a service while it is installed: Debian's Kea package would start its own
+# DHCP server in the machine's own network on a machine with systemd. invoke-rc.d and
+# deb-systemd-invoke ask /usr/sbin/policy-rc.d first, and its 101 means "not allowed"; a policy
+# the machine had is put back afterwards, also when the install fails.
+policy=/usr/sbin/policy-rc.d
+saved_policy=$policy.dhcp-lab-saved
+restore_policy() {
+  rm -f "$policy"
+  if [[ -e $saved_policy || -L $saved_policy ]]; then mv "$saved_policy" "$policy"; fi
+}
 if ((${#missing[@]})); then
   echo "== Installing ${missing[*]}"
-  apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}" || exit 1
-  # Debian's Kea package starts its own server on a machine with systemd; the lab serves only in
+  if [[ ! -e $saved_policy && (-e $policy || -L $policy) ]]; then mv "$policy" "$saved_policy"; fi
+  trap restore_policy EXIT
+  printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod 755 "$policy" &&
+    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}" || exit 1
+  restore_policy
+  trap - EXIT
+  # Debian's Kea package enables its own server on a machine with systemd; the lab serves only in
   # its namespaces, so that one is stopped and disabled.
   if [[ " ${missing[*]} " == *" kea-dhcp4-server "* ]] && command -v systemctl >/dev/null &&
     systemctl is-enabled kea-dhcp4-server.service >/dev/null 2>&1; then
     systemctl disable --now kea-dhcp4-server.service &&
-      echo "== Stopped and disabled kea-dhcp4-server.service, which installing Kea started"
+      echo "== Stopped and disabled kea-dhcp4-server.service, which installing Kea enabled"
   fi
 fi
 
