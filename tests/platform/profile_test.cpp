@@ -296,7 +296,8 @@ const std::string kLongNames =
     "[" + std::string(1025, 'S') + "]\r\n[PARAMS]\r\n" + std::string(1025, 'k') + "=1\r\nk=2\r\n";
 const std::string kZeroKeyLine =
     "[PARAMS]\r\na=1\r\n" + std::string(std::size_t{100} << 10U, '\0') + "=2\r\nb=3\r\n";
-const char* const kListingEndsAtNul = "the system's listing ends at the key's first NUL";
+const char* const kKeyEndsAtNul =
+    "the system's reader ends the key at its first NUL: it lists \"\"";
 
 const Listing kListings[] = {
     {"sections in file order, each once", kListed, nullptr, {u"PARAMS", u"Other"}},
@@ -313,8 +314,8 @@ const Listing kListings[] = {
      kZeroKeyLine,
      u"PARAMS",
      {u"a", u"b"},
-     kListingEndsAtNul,
-     kListingEndsAtNul},
+     kKeyEndsAtNul,
+     kKeyEndsAtNul},
 };
 
 TEST_F(ProfileFiles, ListsNamesAsThePlatformReader) {
