@@ -6,6 +6,7 @@
 
 NETNS_NAMES=()
 NETNS_TMP=""
+NETNS_WATCHDOG_PID=""
 
 # netns_fail MESSAGE: ends the script with status 1.
 netns_fail() {
@@ -37,6 +38,12 @@ netns_require() {
 
 netns_cleanup() {
   local ns pid
+  # A second signal must not cut the cleanup short.
+  trap '' INT TERM
+  if [[ -n $NETNS_WATCHDOG_PID ]]; then
+    kill -TERM "$NETNS_WATCHDOG_PID" 2>/dev/null
+    wait "$NETNS_WATCHDOG_PID" 2>/dev/null
+  fi
   for ns in "${NETNS_NAMES[@]}"; do
     for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -TERM "$pid" 2>/dev/null; done
   done
@@ -53,13 +60,51 @@ netns_cleanup() {
   return 0
 }
 
+# netns_watchdog SECONDS: after SECONDS, ends the script by SIGTERM, so that its EXIT trap still
+# cleans up; a harness that kills a test outright at its timeout (CTest sends SIGKILL) would leave
+# the namespaces and their servers behind. The script may be waiting for a process that hangs, and
+# bash runs a trap only once its foreground command ends: the processes in the namespaces named
+# with NETNS_TAG and the script's own children get SIGTERM too, and SIGKILL 3 seconds later if the
+# script is still there.
+netns_watchdog() {
+  local shell=$$
+  (
+    stop_all() { # SIGNAL
+      local ns pid
+      for ns in $(ip netns list | awk -v tag="$NETNS_TAG" \
+        'substr($1, length($1) - length(tag) + 1) == tag { print $1 }'); do
+        for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -"$1" "$pid" 2>/dev/null; done
+      done
+      for pid in $(pgrep -P "$shell"); do
+        [[ $pid != "$BASHPID" ]] && kill -"$1" "$pid" 2>/dev/null
+      done
+    }
+    trap 'kill "$sleeper" 2>/dev/null; exit 0' TERM
+    sleep "$1" >/dev/null 2>&1 &
+    sleeper=$!
+    wait "$sleeper"
+    trap '' TERM
+    echo "FAIL: still running after $1 seconds: stopped by the watchdog" >&2
+    # The script's signal first: it then runs its trap as soon as the command it waits for ends.
+    kill -TERM "$shell" 2>/dev/null
+    stop_all TERM
+    sleep 3
+    kill -0 "$shell" 2>/dev/null && stop_all KILL
+    exit 0
+  ) &
+  NETNS_WATCHDOG_PID=$!
+}
+
 # netns_init TAG: a temporary folder and the cleanup trap. Names get TAG and this shell's pid.
+# With NETNS_WATCHDOG set to a number of seconds, a watchdog ends the script after that long.
 netns_init() {
   NETNS_TAG="$1$$"
   NETNS_TMP=$(mktemp -d "/tmp/dhcp-net-$NETNS_TAG.XXXXXX")
   chmod 755 "$NETNS_TMP"
   trap netns_cleanup EXIT
   trap 'exit 130' INT TERM
+  [[ -n ${NETNS_WATCHDOG:-} ]] && netns_watchdog "$NETNS_WATCHDOG"
+  return 0
 }
 
 # netns_refuse_own_link ADDRESS...: the machine's own link may be 192.0.2.0/24; never use it.
