@@ -97,9 +97,10 @@ struct ProcessFacts {
   char state = '?';
 };
 
-// Whether the process is the server an earlier run started: its executable is one of programs,
-// one of its arguments is configPath (alone or as the value of "--conf-file="), and it is not a
-// zombie or dead. Only such a process is ever sent a signal.
+// Whether the process is the server an earlier run started: its executable is one of programs
+// (or was, and has since been replaced on disk: "PROGRAM (deleted)"), one of its arguments is
+// configPath (alone or as the value of "--conf-file="), and it is not a zombie or dead. Only such a
+// process is ever sent a signal.
 bool IsOurServer(const ProcessFacts& facts, const std::vector<std::string>& programs,
                  const std::string& configPath);
 

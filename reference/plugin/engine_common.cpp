@@ -164,8 +164,13 @@ bool IsOurServer(const ProcessFacts& facts, const std::vector<std::string>& prog
   if (facts.state == 'Z' || facts.state == 'X' || facts.state == 'x' || facts.state == '?') {
     return false;
   }
-  if (facts.exe.empty() ||
-      std::find(programs.begin(), programs.end(), facts.exe) == programs.end()) {
+  // After the engine's package is upgraded, a running server's exe link names the replaced file.
+  constexpr std::string_view kDeleted = " (deleted)";
+  std::string_view exe = facts.exe;
+  if (exe.size() > kDeleted.size() && exe.substr(exe.size() - kDeleted.size()) == kDeleted) {
+    exe.remove_suffix(kDeleted.size());
+  }
+  if (exe.empty() || std::find(programs.begin(), programs.end(), exe) == programs.end()) {
     return false;
   }
   const std::string asOption = "--conf-file=" + configPath;

@@ -3,12 +3,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "engine.h"
 #include "plugin_config.h"
+#include "temp_folder.h"
 
 namespace fs = std::filesystem;
 using namespace dhcp_plugin;
@@ -88,10 +88,23 @@ TEST(EngineIdentity, OnlyOurLiveServerIsEverSignalled) {
        dnsConfig,
        false},
       {"config only as program name", {"/usr/sbin/dnsmasq", {dnsConfig}, 'S'}, dnsConfig, false},
-      {"deleted program",
-       {"/usr/sbin/dnsmasq (deleted)", {"dnsmasq", dnsConfig}, 'S'},
+      {"our dnsmasq, its program replaced by an upgrade",
+       {"/usr/sbin/dnsmasq (deleted)", {"dnsmasq", "--conf-file=" + dnsConfig}, 'S'},
+       dnsConfig,
+       true},
+      {"our kea, its program replaced by an upgrade",
+       {"/usr/sbin/kea-dhcp4 (deleted)", {"kea-dhcp4", "-c", keaConfig}, 'S'},
+       keaConfig,
+       true},
+      {"replaced dnsmasq of another config",
+       {"/usr/sbin/dnsmasq (deleted)", {"dnsmasq", "--conf-file=/etc/x"}, 'S'},
        dnsConfig,
        false},
+      {"replaced program of another name",
+       {"/usr/sbin/dnsmasq.new (deleted)", {"dnsmasq", dnsConfig}, 'S'},
+       dnsConfig,
+       false},
+      {"only the marker", {" (deleted)", {"dnsmasq", dnsConfig}, 'S'}, dnsConfig, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IsOurServer(c.facts, programs, c.config), c.ours) << c.what;
@@ -169,9 +182,8 @@ TEST(EngineConfig, OnlyCheckedSettingsBecomeServeSettings) {
 }
 
 TEST(PluginSettings, EngineSectionReadsWithDefaults) {
-  std::random_device random;
-  const fs::path file =
-      fs::temp_directory_path() / ("dhcp-plugin-config-" + std::to_string(random()) + ".ini");
+  const test_support::TempFolder folder("dhcp-plugin-config-");
+  const fs::path file = folder.path() / "mekDHCPPluginu.ini";
   const std::u16string path = file.u16string();
   const struct {
     const char* text;
@@ -206,7 +218,6 @@ TEST(PluginSettings, EngineSectionReadsWithDefaults) {
     EXPECT_EQ(!config.fault.empty(), c.fault) << shown;
     EXPECT_EQ(config.fault.find(u'@'), std::u16string::npos);
   }
-  fs::remove(file);
 }
 
 }  // namespace
