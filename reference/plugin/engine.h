@@ -110,6 +110,11 @@ std::vector<std::string> SplitCommandLine(std::string_view cmdline);
 // The state letter of /proc/PID/stat ("pid (name) S ..."; the name may hold ")"), or '?'.
 char StateFromStat(std::string_view stat);
 
+// Why an engine failed, from the text it appended to its log: dnsmasq's "dnsmasq: " line, or
+// Kea's first error or warning (the first is the cause; later ones follow from it), else the last
+// line; "no reason given" when there is none. The text is the engine's own: quote it for a message.
+std::string ReasonFromLog(std::string_view appended);
+
 struct EngineResult {
   int code = kSettingsSound;
   std::u16string message;  // one or more sentences, free of "@"
@@ -121,3 +126,14 @@ struct EngineResult {
 EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settings);
 
 }  // namespace dhcp_plugin
+
+#if !defined(_WIN32)
+// The POSIX engine layer's parts that act on files and processes, for its tests.
+namespace dhcp_plugin {
+
+// ReasonFromLog of "engine.log" in the open folder from byte offset (its size before the start)
+// on, reading at most 64 KiB; a log now shorter than offset was begun anew and is read whole.
+std::string ReasonFromLogFile(int folder, std::uint64_t offset);
+
+}  // namespace dhcp_plugin
+#endif

@@ -20,7 +20,45 @@ bool IsNameCharacter(char32_t c) {
          c == '.' || c == '-';
 }
 
+// Kea's log line "<date> <time> LEVEL [logger/pid.thread] MESSAGE_ID text" as "text", and of
+// that only the innermost "reason: ..." when it nests reasons.
+std::string KeaReason(std::string line) {
+  const std::size_t bracket = line.find("] ");
+  const std::size_t id = bracket == std::string::npos ? bracket : line.find(' ', bracket + 2);
+  if (id != std::string::npos) {
+    line.erase(0, id + 1);
+  }
+  const std::size_t reason = line.rfind("reason: ");
+  return reason == std::string::npos ? line : line.substr(reason + 8);
+}
+
 }  // namespace
+
+std::string ReasonFromLog(std::string_view text) {
+  std::string last;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      end = text.size();
+    }
+    const std::string line(text.substr(start, end - start));
+    if (line.rfind("dnsmasq: ", 0) == 0) {
+      return line.substr(9);
+    }
+    for (const char* level : {" FATAL ", " ERROR ", " WARN "}) {
+      if (line.find(level) != std::string::npos &&
+          line.find("MULTI_THREADING") == std::string::npos) {
+        return KeaReason(line);
+      }
+    }
+    if (!line.empty()) {
+      last = line;
+    }
+    start = end + 1;
+  }
+  return last.empty() ? "no reason given" : last;
+}
 
 std::optional<ServeSettings> ToServeSettings(const DhcpSettings& settings) {
   if (CheckSettings(settings).code != kSettingsSound) {

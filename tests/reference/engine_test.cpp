@@ -8,6 +8,7 @@
 
 #include "engine.h"
 #include "plugin_config.h"
+#include "safe_file.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -124,6 +125,63 @@ TEST(EngineIdentity, ProcFilesAreRead) {
   EXPECT_EQ(StateFromStat("garbage"), '?');
   EXPECT_EQ(StateFromStat("42 (x)"), '?');
 }
+
+TEST(EngineFailure, TheReasonIsTheEnginesFirstComplaint) {
+  const std::string keaError =
+      "2026-12-08 08:00:00.123 ERROR [kea-dhcp4.dhcp4/42.7] DHCP4_CONFIG_LOAD_FAIL configuration "
+      "error using file: /srv/run/kea-dhcp4.json, reason: bad subnet";
+  const struct {
+    std::string appended;
+    std::string reason;
+  } cases[] = {
+      {"", "no reason given"},
+      {"\n\n", "no reason given"},
+      {"dnsmasq: failed to create listening socket: Address in use\n",
+       "failed to create listening socket: Address in use"},
+      {"started\ndnsmasq: bad option at line 3\ndnsmasq: second\n", "bad option at line 3"},
+      {keaError + "\n", "bad subnet"},
+      {"2026-12-08 08:00:00.1 WARN [kea-dhcp4.dhcp4/42.7] DHCP4_MULTI_THREADING_INFO x\n" +
+           keaError + "\n",
+       "bad subnet"},
+      {"2026-12-08 08:00:00.1 FATAL [kea-dhcp4.dhcp4/42.7] DHCP4_INIT_FAIL failed to open socket",
+       "failed to open socket"},
+      {"first\nlast words\n\n", "last words"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReasonFromLog(c.appended), c.reason) << c.appended;
+  }
+}
+
+#if !defined(_WIN32)
+TEST(EngineFailure, TheReasonIsReadFromWhereTheStartBeganInALongLog) {
+  const std::string filler(100, 'x');
+  std::string earlier = "dnsmasq: an earlier failure\n";
+  while (earlier.size() < (std::size_t{1} << 20)) {  // the log is moved aside only beyond 1 MiB
+    earlier += filler + "\n";
+  }
+  const struct {
+    const char* what;
+    std::size_t before;  // bytes of the earlier log
+    std::string appended;
+    std::uint64_t offset;
+    std::string reason;
+  } cases[] = {
+      {"past 64 KiB", 100000, "dnsmasq: failed to bind\n", 100000, "failed to bind"},
+      {"near 1 MiB", earlier.size(), "dnsmasq: failed to bind\n", earlier.size(), "failed to bind"},
+      {"nothing appended", 100000, "", 100000, "no reason given"},
+      {"log begun anew", 0, "dnsmasq: failed to bind\n", 100000, "failed to bind"},
+      {"reason beyond the read limit", 0, earlier + "dnsmasq: failed to bind\n", 0,
+       "an earlier failure"},
+  };
+  for (const auto& c : cases) {
+    const test_support::TempFolder folder("dhcp-engine-log-");
+    folder.Write("engine.log", earlier.substr(0, c.before) + c.appended);
+    const safe_file::Descriptor fd = safe_file::OpenFolderNoFollow(folder.path(), false);
+    ASSERT_TRUE(static_cast<bool>(fd));
+    EXPECT_EQ(ReasonFromLogFile(fd.Get(), c.offset), c.reason) << c.what;
+  }
+}
+#endif
 
 TEST(EngineConfig, DnsmasqServesOneInterfaceAndNoDns) {
   const EnginePaths paths = EnginePaths::In("/srv/run", EngineKind::kDnsmasq);

@@ -168,51 +168,6 @@ std::string Canonical(const std::string& path) {
   return realpath(path.c_str(), resolved.data()) != nullptr ? std::string(resolved.data()) : path;
 }
 
-// Kea's log line "<date> <time> LEVEL [logger/pid.thread] MESSAGE_ID text" as "text", and of
-// that only the innermost "reason: ..." when it nests reasons.
-std::string KeaReason(std::string line) {
-  const std::size_t bracket = line.find("] ");
-  const std::size_t id = bracket == std::string::npos ? bracket : line.find(' ', bracket + 2);
-  if (id != std::string::npos) {
-    line.erase(0, id + 1);
-  }
-  const std::size_t reason = line.rfind("reason: ");
-  return reason == std::string::npos ? line : line.substr(reason + 8);
-}
-
-// Why an engine failed, from what it appended to its log since offset: dnsmasq's "dnsmasq: "
-// line, or Kea's first error or warning (the first is the cause; later ones follow from it).
-std::string ReasonFromLog(int folder, off_t offset) {
-  std::string text;
-  if (!ReadFileAt(folder, "engine.log", text) || static_cast<off_t>(text.size()) <= offset) {
-    return "no reason given";
-  }
-  text.erase(0, static_cast<std::size_t>(offset));
-  std::string last;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) {
-      end = text.size();
-    }
-    const std::string line = text.substr(start, end - start);
-    if (line.rfind("dnsmasq: ", 0) == 0) {
-      return line.substr(9);
-    }
-    for (const char* level : {" FATAL ", " ERROR ", " WARN "}) {
-      if (line.find(level) != std::string::npos &&
-          line.find("MULTI_THREADING") == std::string::npos) {
-        return KeaReason(line);
-      }
-    }
-    if (!line.empty()) {
-      last = line;
-    }
-    start = end + 1;
-  }
-  return last.empty() ? "no reason given" : last;
-}
-
 bool Holds(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
 }
@@ -536,7 +491,8 @@ EngineResult StartDnsmasq(const std::string& program, const StateFolder& folder,
                 u"dnsmasq could not be run (" + Wide(std::strerror(errno)) + u").");
   }
   const int status = WaitExit(child, kStartWait);
-  const std::string reason = status == 0 ? "" : ReasonFromLog(folder.fd.Get(), offset);
+  const std::string reason =
+      status == 0 ? "" : ReasonFromLogFile(folder.fd.Get(), static_cast<std::uint64_t>(offset));
   const std::u16string why = u"dnsmasq did not start: " + Quoted(reason) + u".";
   switch (status) {
     case 0:
@@ -590,7 +546,8 @@ EngineResult StartKea(const std::string& program, const StateFolder& folder,
   const auto deadline = Clock::now() + kStartWait;
   for (;;) {
     if (IsGone(started)) {
-      const std::string reason = ReasonFromLog(folder.fd.Get(), offset);
+      const std::string reason =
+          ReasonFromLogFile(folder.fd.Get(), static_cast<std::uint64_t>(offset));
       const std::u16string why = u"Kea did not start: " + Quoted(reason) + u".";
       if (Holds(reason, "ermission denied")) {
         return Fail(kNotRoot, why);
@@ -628,6 +585,32 @@ std::string VersionOf(EngineKind kind, const std::string& program) {
 }
 
 }  // namespace
+
+std::string ReasonFromLogFile(int folder, std::uint64_t offset) {
+  const Fd fd(openat(folder, "engine.log", O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info {};
+  if (!static_cast<bool>(fd) || fstat(fd.Get(), &info) != 0) {
+    return ReasonFromLog("");
+  }
+  // A log shorter than before the start was begun anew (the engine rotated it): all of it is new.
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  off_t at = size < offset ? 0 : static_cast<off_t>(offset);
+  std::string text;
+  std::array<char, 4096> chunk{};
+  while (text.size() < kReadLimit) {
+    const ssize_t got =
+        pread(fd.Get(), chunk.data(), std::min(chunk.size(), kReadLimit - text.size()), at);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      break;
+    }
+    text.append(chunk.data(), static_cast<std::size_t>(got));
+    at += got;
+  }
+  return ReasonFromLog(text);
+}
 
 EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settings) {
   const std::string dnsmasq = ProgramOf(config.dnsmasqProgram, kDefaultDnsmasqProgram);
