@@ -50,6 +50,18 @@ std::optional<ServeSettings> ToServeSettings(const DhcpSettings& settings);
 // not "." or "..". Only such a name is ever written into an engine's configuration.
 bool IsPlainInterfaceName(std::u16string_view name);
 
+// UTF-8 text from an engine or the system as UTF-16; text that is not UTF-8 keeps its ASCII bytes
+// and has '?' for every other byte.
+std::u16string WidenText(std::string_view text);
+
+// The interfaces that would fit, for a message: "interfaces that would fit: a, b", or "none here
+// holds one". The names come from the system and are quoted with QuoteForMessage.
+std::u16string FittingInterfacesText(const std::vector<std::string>& names);
+
+// The version an engine's first line of "--version" (dnsmasq) or "-v" (Kea) output tells, as
+// " VERSION" quoted with QuoteForMessage, or "" when it tells none.
+std::u16string VersionText(EngineKind kind, std::string_view firstLine);
+
 // One IPv4 address held by an interface.
 struct InterfaceAddress {
   std::string name;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine.h"
+#include "platform/text.h"
 
 namespace dhcp_plugin {
 
@@ -33,6 +34,39 @@ std::string KeaReason(std::string line) {
 }
 
 }  // namespace
+
+std::u16string WidenText(std::string_view text) {
+  std::u16string wide;
+  if (platform::Utf8ToUtf16(text, wide)) {
+    return wide;
+  }
+  wide.clear();
+  for (const char c : text) {
+    wide += static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'?';
+  }
+  return wide;
+}
+
+std::u16string FittingInterfacesText(const std::vector<std::string>& names) {
+  if (names.empty()) {
+    return u"none here holds one";
+  }
+  std::u16string list = u"interfaces that would fit: ";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    list += (i == 0 ? u"" : u", ") + QuoteForMessage(WidenText(names[i]));
+  }
+  return list;
+}
+
+std::u16string VersionText(EngineKind kind, std::string_view firstLine) {
+  std::string_view version = firstLine.substr(0, firstLine.find('\n'));
+  if (kind == EngineKind::kDnsmasq) {
+    const std::size_t at = version.find("version ");
+    version = at == std::string_view::npos ? "" : version.substr(at + 8);
+    version = version.substr(0, version.find(' '));
+  }
+  return version.empty() ? u"" : u" " + QuoteForMessage(WidenText(version));
+}
 
 std::string ReasonFromLog(std::string_view text) {
   std::string last;

@@ -228,6 +228,31 @@ TEST(EngineConfig, InterfacesInTheGatewaysSubnet) {
   EXPECT_TRUE(InterfacesInSubnet({}, settings).empty());
 }
 
+TEST(EngineMessages, OutsideTextIsQuoted) {
+  const struct {
+    const char* what;
+    std::u16string shown;
+    std::u16string expected;
+  } cases[] = {
+      {"no interface", FittingInterfacesText({}), u"none here holds one"},
+      {"two interfaces", FittingInterfacesText({"vs1", "eth0.10"}),
+       u"interfaces that would fit: vs1, eth0.10"},
+      {"names from the system", FittingInterfacesText({"a@b", "c\nd", "e\xff"}),
+       u"interfaces that would fit: a?b, c?d, e?"},
+      {"dnsmasq", VersionText(EngineKind::kDnsmasq, "Dnsmasq version 2.90  Copyright (c) 2000"),
+       u" 2.90"},
+      {"dnsmasq without a version", VersionText(EngineKind::kDnsmasq, "usage: dnsmasq"), u""},
+      {"kea", VersionText(EngineKind::kKea, "2.6.1"), u" 2.6.1"},
+      {"kea, second line", VersionText(EngineKind::kKea, "2.6.1\nmore"), u" 2.6.1"},
+      {"any program", VersionText(EngineKind::kKea, "x@y\tz\x01"), u" x?y?z?"},
+      {"dnsmasq, odd version", VersionText(EngineKind::kDnsmasq, "version 2@9\r"), u" 2?9?"},
+      {"nothing", VersionText(EngineKind::kKea, ""), u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.shown, c.expected) << c.what;
+  }
+}
+
 TEST(EngineConfig, OnlyCheckedSettingsBecomeServeSettings) {
   EXPECT_FALSE(
       ToServeSettings({u"255.255.255.0", u"198.51.100.1", u"0", u"198.51.100.2-198.51.100.3"}));

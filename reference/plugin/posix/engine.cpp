@@ -48,23 +48,12 @@ constexpr char kKeaPidName[] = "kea-dhcp4.kea-dhcp4.pid";  // KEA_PIDFILE_DIR/<c
 
 using Fd = safe_file::Descriptor;
 
-std::u16string Wide(std::string_view text) {
-  std::u16string wide;
-  if (platform::Utf8ToUtf16(text, wide)) {
-    return wide;
-  }
-  for (const char c : text) {
-    wide += static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'?';
-  }
-  return wide;
-}
-
 std::u16string Num(std::uint64_t number) {
-  return Wide(std::to_string(number));
+  return WidenText(std::to_string(number));
 }
 
 std::u16string Quoted(std::string_view text) {
-  return u"\"" + QuoteForMessage(Wide(text)) + u"\"";
+  return u"\"" + QuoteForMessage(WidenText(text)) + u"\"";
 }
 
 EngineResult Fail(int code, std::u16string message) {
@@ -321,7 +310,7 @@ EngineResult OpenStateFolder(const std::u16string& setting, StateFolder& folder)
   const std::u16string named = u"StateFolder " + Quoted(path);
   if (!static_cast<bool>(folder.fd) || fstat(folder.fd.Get(), &info) != 0) {
     return Fail(kStateFolderUnsafe,
-                named + u" cannot be opened as a folder (" + Wide(std::strerror(errno)) +
+                named + u" cannot be opened as a folder (" + WidenText(std::strerror(errno)) +
                     u"); it must be a folder, not a symbolic link, whose parent exists.");
   }
   if (info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
@@ -347,7 +336,7 @@ EngineResult TakeLock(const StateFolder& folder, Fd& lock) {
   lock = Fd(openat(folder.fd.Get(), kLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!static_cast<bool>(lock)) {
     return Fail(kStateFolderUnsafe, u"The lock file in the state folder " + Quoted(folder.path) +
-                                        u" cannot be opened (" + Wide(std::strerror(errno)) +
+                                        u" cannot be opened (" + WidenText(std::strerror(errno)) +
                                         u").");
   }
   const auto deadline = Clock::now() + kLockWait;
@@ -426,17 +415,6 @@ std::vector<InterfaceAddress> Ipv4Addresses() {
   return addresses;
 }
 
-std::u16string NameList(const std::vector<std::string>& names) {
-  if (names.empty()) {
-    return u"none here holds one";
-  }
-  std::u16string list = u"interfaces that would fit: ";
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    list += (i == 0 ? u"" : u", ") + Wide(names[i]);
-  }
-  return list;
-}
-
 EngineResult CheckInterface(const std::u16string& name, const ServeSettings& settings) {
   const std::u16string subnet = FormatDottedQuad(settings.Network()) + u"/" +
                                 Num(static_cast<std::uint64_t>(settings.prefix));
@@ -445,7 +423,7 @@ EngineResult CheckInterface(const std::u16string& name, const ServeSettings& set
     return Fail(kInterfaceMissing,
                 u"Interface is not set in [ENGINE] of ..\\config\\mekDHCPPluginu.ini; name the "
                 u"one interface to serve, which must hold an address in " +
-                    subnet + u" (" + NameList(fitting) + u"). Nothing was started.");
+                    subnet + u" (" + FittingInterfacesText(fitting) + u"). Nothing was started.");
   }
   if (!IsPlainInterfaceName(name)) {
     return Fail(kInterfaceMalformed, u"Interface \"" + QuoteForMessage(name) +
@@ -455,13 +433,13 @@ EngineResult CheckInterface(const std::u16string& name, const ServeSettings& set
   std::string narrow(name.begin(), name.end());
   if (if_nametoindex(narrow.c_str()) == 0) {
     return Fail(kInterfaceNotFound, u"Interface " + Quoted(narrow) +
-                                        u" does not exist on this machine; " + NameList(fitting) +
-                                        u". Nothing was started.");
+                                        u" does not exist on this machine; " +
+                                        FittingInterfacesText(fitting) + u". Nothing was started.");
   }
   if (std::find(fitting.begin(), fitting.end(), narrow) == fitting.end()) {
-    return Fail(kInterfaceNotInSubnet, u"Interface " + Quoted(narrow) +
-                                           u" holds no IPv4 address in " + subnet + u"; " +
-                                           NameList(fitting) + u". Nothing was started.");
+    return Fail(kInterfaceNotInSubnet,
+                u"Interface " + Quoted(narrow) + u" holds no IPv4 address in " + subnet + u"; " +
+                    FittingInterfacesText(fitting) + u". Nothing was started.");
   }
   return {};
 }
@@ -488,7 +466,7 @@ EngineResult StartDnsmasq(const std::string& program, const StateFolder& folder,
   const pid_t child = Spawn(command, log, false, -1);
   if (child < 0) {
     return Fail(kEngineStartFailed,
-                u"dnsmasq could not be run (" + Wide(std::strerror(errno)) + u").");
+                u"dnsmasq could not be run (" + WidenText(std::strerror(errno)) + u").");
   }
   const int status = WaitExit(child, kStartWait);
   const std::string reason =
@@ -574,16 +552,6 @@ EngineResult StartKea(const std::string& program, const StateFolder& folder,
   return {};
 }
 
-std::string VersionOf(EngineKind kind, const std::string& program) {
-  std::string line = FirstLineOf({program, kind == EngineKind::kKea ? "-v" : "--version"});
-  if (kind == EngineKind::kDnsmasq) {
-    const std::size_t at = line.find("version ");
-    line = at == std::string::npos ? "" : line.substr(at + 8);
-    line = line.substr(0, line.find(' '));
-  }
-  return line.empty() ? "" : " " + line;
-}
-
 }  // namespace
 
 std::string ReasonFromLogFile(int folder, std::uint64_t offset) {
@@ -658,8 +626,8 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   const std::string configName = paths.config.substr(folder.path.size() + 1);
   if (!WriteFileAt(folder.fd.Get(), configName, text)) {
     return Fail(kStateFolderUnsafe, u"The configuration cannot be written in " +
-                                        Quoted(folder.path) + u" (" + Wide(std::strerror(errno)) +
-                                        u").");
+                                        Quoted(folder.path) + u" (" +
+                                        WidenText(std::strerror(errno)) + u").");
   }
   off_t offset = 0;
   const Fd log = OpenEngineLog(folder.fd.Get(), offset);
@@ -686,8 +654,9 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   const std::uint64_t served = ServedLeaseSeconds(kind, settings.leaseSeconds);
   const std::uint64_t count = std::uint64_t{settings.last} - settings.first + 1;
   std::u16string message =
-      u"DHCP server running: " + std::u16string(engineName) + Wide(VersionOf(kind, program)) +
-      u", pid " + Num(static_cast<unsigned>(server)) + u", interface " + Wide(interfaceName) +
+      u"DHCP server running: " + std::u16string(engineName) +
+      VersionText(kind, FirstLineOf({program, isKea ? "-v" : "--version"})) + u", pid " +
+      Num(static_cast<unsigned>(server)) + u", interface " + WidenText(interfaceName) +
       u", range " + FormatDottedQuad(settings.first) + u"-" + FormatDottedQuad(settings.last) +
       u" (" + Num(count) + (count == 1 ? u" address" : u" addresses") + u"), mask " +
       FormatDottedQuad(settings.mask) + u", router " + FormatDottedQuad(settings.gateway) +
