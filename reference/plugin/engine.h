@@ -1,6 +1,7 @@
 // The DHCP server engines behind the reference plugin: what starts a server with checked settings.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -142,6 +143,11 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
 #if !defined(_WIN32)
 // The POSIX engine layer's parts that act on files and processes, for its tests.
 namespace dhcp_plugin {
+
+// The first line a short-lived program prints, e.g. its version. The program runs as an engine
+// does (own session, stdin from /dev/null, a clean environment); it is killed when it has not
+// exited within limit, and reading stops then too, so the call returns within about limit.
+std::string FirstLineOf(const std::vector<std::string>& arguments, std::chrono::milliseconds limit);
 
 // ReasonFromLog of "engine.log" in the open folder from byte offset (its size before the start)
 // on, reading at most 64 KiB; a log now shorter than offset was begun anew and is read whole.

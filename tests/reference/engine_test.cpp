@@ -1,6 +1,12 @@
 // Tests of the engine layer's own logic: names, identity checks, configuration text, settings.
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -179,6 +185,48 @@ TEST(EngineFailure, TheReasonIsReadFromWhereTheStartBeganInALongLog) {
     const safe_file::Descriptor fd = safe_file::OpenFolderNoFollow(folder.path(), false);
     ASSERT_TRUE(static_cast<bool>(fd));
     EXPECT_EQ(ReasonFromLogFile(fd.Get(), c.offset), c.reason) << c.what;
+  }
+}
+
+TEST(EngineProcesses, AProgramAskedForItsVersionCannotHoldUpTheStart) {
+  using std::chrono::milliseconds;
+  const struct {
+    const char* what;
+    std::vector<std::string> arguments;
+    std::string line;
+  } cases[] = {
+      {"prints and exits", {"/bin/sh", "-c", "printf '1.2\\nmore\\n'"}, "1.2"},
+      {"prints and stays", {"/bin/sh", "-c", "echo 1.2; exec sleep 1000"}, "1.2"},
+      {"prints nothing and stays", {"/bin/sh", "-c", "exec sleep 1000"}, ""},
+      {"prints part of a line and stays", {"/bin/sh", "-c", "printf 1.2; exec sleep 1000"}, "1.2"},
+      {"cannot be run", {"/nonexistent/program"}, ""},
+  };
+  for (const auto& c : cases) {
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(FirstLineOf(c.arguments, milliseconds{300}), c.line) << c.what;
+    // Far above the limit, far below the program's own sleep: catches a wait without deadline.
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds{30}) << c.what;
+  }
+}
+
+// The launcher may be started with descriptors 0-2 closed; the engine's output must still reach
+// the pipe or log it is given.
+TEST(EngineProcesses, OutputArrivesWhenTheLauncherStartedWithStdioClosed) {
+  const std::vector<std::vector<int>> closedSets{{0, 1, 2}, {0, 1}, {1, 2}, {2}};
+  for (const std::vector<int>& closed : closedSets) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (const int fd : closed) {
+        close(fd);
+      }
+      const std::string line =
+          FirstLineOf({"/bin/sh", "-c", "echo hello"}, std::chrono::milliseconds{5000});
+      _exit(line == "hello" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "closed: " << closed.size();
   }
 }
 #endif

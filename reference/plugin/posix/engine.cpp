@@ -197,7 +197,12 @@ pid_t Spawn(const Command& command, int output, bool detachTwice, int pidPipe) {
         _exit(grandchild < 0 ? 1 : 0);
       }
     }
-    if (dup2(devNull, 0) < 0 || dup2(output, 1) < 0 || dup2(output, 2) < 0) {
+    // Started with 0-2 closed, the launcher may hold the log or /dev/null there: move both above
+    // 2 first, so no dup2 overwrites the other or leaves close-on-exec set on itself.
+    const int input = fcntl(devNull, F_DUPFD_CLOEXEC, 3);
+    const int outputAbove = fcntl(output, F_DUPFD_CLOEXEC, 3);
+    if (input < 0 || outputAbove < 0 || dup2(input, 0) < 0 || dup2(outputAbove, 1) < 0 ||
+        dup2(outputAbove, 2) < 0) {
       _exit(126);
     }
     closefrom(3);
@@ -244,24 +249,6 @@ int WaitExit(pid_t child, milliseconds limit) {
       std::this_thread::sleep_for(kPoll);
     }
   }
-}
-
-// The first line a short-lived program prints, e.g. its version.
-std::string FirstLineOf(const std::vector<std::string>& arguments) {
-  std::array<int, 2> ends{};
-  if (pipe2(ends.data(), O_CLOEXEC) != 0) {
-    return "";
-  }
-  const Command command{arguments, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}};
-  const pid_t child = Spawn(command, ends[1], false, -1);
-  close(ends[1]);
-  std::string text;
-  if (child > 0) {
-    ReadAllFd(ends[0], text);
-    WaitExit(child, kStopWait);
-  }
-  close(ends[0]);
-  return text.substr(0, text.find('\n'));
 }
 
 // Sends one command to Kea's control socket and returns its answer, "" when it cannot.
@@ -554,6 +541,51 @@ EngineResult StartKea(const std::string& program, const StateFolder& folder,
 
 }  // namespace
 
+std::string FirstLineOf(const std::vector<std::string>& arguments,
+                        std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  std::array<int, 2> ends{};
+  if (pipe2(ends.data(), O_CLOEXEC) != 0) {
+    return "";
+  }
+  const Command command{arguments, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}};
+  const pid_t child = Spawn(command, ends[1], false, -1);
+  close(ends[1]);
+  const Fd reading(ends[0]);
+  std::string text;
+  if (child <= 0) {
+    return "";
+  }
+  // Read against the deadline: a program that ignores the option, or a process it left behind
+  // holding the pipe, must not hold up the start.
+  std::array<char, 4096> chunk{};
+  while (text.find('\n') == std::string::npos && text.size() < kReadLimit) {
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      break;
+    }
+    pollfd watch{reading.Get(), POLLIN, 0};
+    const int ready = poll(&watch, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    if (ready <= 0) {
+      break;
+    }
+    const ssize_t got = read(reading.Get(), chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      break;
+    }
+    text.append(chunk.data(), static_cast<std::size_t>(got));
+  }
+  WaitExit(child, std::max(milliseconds{0},
+                           std::chrono::duration_cast<milliseconds>(deadline - Clock::now())));
+  return text.substr(0, text.find('\n'));
+}
+
 std::string ReasonFromLogFile(int folder, std::uint64_t offset) {
   const Fd fd(openat(folder, "engine.log", O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   struct stat info {};
@@ -655,7 +687,7 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   const std::uint64_t count = std::uint64_t{settings.last} - settings.first + 1;
   std::u16string message =
       u"DHCP server running: " + std::u16string(engineName) +
-      VersionText(kind, FirstLineOf({program, isKea ? "-v" : "--version"})) + u", pid " +
+      VersionText(kind, FirstLineOf({program, isKea ? "-v" : "--version"}, kStopWait)) + u", pid " +
       Num(static_cast<unsigned>(server)) + u", interface " + WidenText(interfaceName) +
       u", range " + FormatDottedQuad(settings.first) + u"-" + FormatDottedQuad(settings.last) +
       u" (" + Num(count) + (count == 1 ? u" address" : u" addresses") + u"), mask " +
