@@ -140,6 +140,44 @@ bool WaitGone(pid_t pid, milliseconds limit) {
   return true;
 }
 
+// A pidfd for pid: signals sent through it reach that process only, never a later one given the
+// same pid. "none" when the process is gone (ESRCH) or the kernel has no pidfds (before 5.3).
+Fd OpenProcess(pid_t pid) {
+  return Fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+}
+
+// Sends signal to the process and waits at most limit for it to be gone. Through its pidfd when
+// there is one (the pidfd turns readable when it exits); else by pid, watching /proc.
+bool SignalAndWait(const Fd& process, pid_t pid, int signal, milliseconds limit) {
+  if (!static_cast<bool>(process)) {
+    kill(pid, signal);
+    return WaitGone(pid, limit);
+  }
+  if (syscall(SYS_pidfd_send_signal, process.Get(), signal, nullptr, 0) != 0) {
+    return errno == ESRCH;
+  }
+  const auto deadline = Clock::now() + limit;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+    pollfd watch{process.Get(), POLLIN, 0};
+    const int ready =
+        poll(&watch, 1, static_cast<int>(std::max(left.count(), milliseconds::rep{0})));
+    if (ready > 0) {
+      return true;
+    }
+    if (ready == 0 || errno != EINTR) {
+      return false;
+    }
+  }
+}
+
+// Stops the process: SIGTERM, then SIGKILL when it has not gone within kStopWait. Returns whether
+// it is gone.
+bool StopProcess(const Fd& process, pid_t pid) {
+  return SignalAndWait(process, pid, SIGTERM, kStopWait) ||
+         SignalAndWait(process, pid, SIGKILL, kStopWait);
+}
+
 std::optional<pid_t> ParsePid(const std::string& text) {
   long value = 0;
   std::size_t i = 0;
@@ -347,20 +385,19 @@ EngineResult StopPrevious(const StateFolder& folder, const std::vector<std::stri
     std::string text;
     const std::optional<pid_t> pid =
         ReadFileAt(folder.fd.Get(), name, text) ? ParsePid(text) : std::nullopt;
-    if (pid) {
+    // The pidfd is opened before the identity is read: the check then holds for the process
+    // the signals go to, even when the pid is reused meanwhile.
+    const Fd process = pid ? OpenProcess(*pid) : Fd();
+    if (pid && (static_cast<bool>(process) || errno != ESRCH)) {
       const ProcessFacts facts = FactsOf(*pid);
       const bool ours =
           IsOurServer(facts, programs, configs[0]) || IsOurServer(facts, programs, configs[1]);
       if (ours) {
         stopped = true;
-        kill(*pid, SIGTERM);
-        if (!WaitGone(*pid, kStopWait)) {
-          kill(*pid, SIGKILL);
-          if (!WaitGone(*pid, kStopWait)) {
-            return Fail(kPreviousNotStopped, u"The DHCP server started before (pid " +
-                                                 Num(static_cast<unsigned>(*pid)) +
-                                                 u") did not stop; nothing new was started.");
-          }
+        if (!StopProcess(process, *pid)) {
+          return Fail(kPreviousNotStopped, u"The DHCP server started before (pid " +
+                                               Num(static_cast<unsigned>(*pid)) +
+                                               u") did not stop; nothing new was started.");
         }
       }
     }
@@ -444,6 +481,23 @@ std::string ProgramOf(const std::u16string& setting, const char* fallback) {
   return path;
 }
 
+// After a start that timed out: the daemon dnsmasq may already have forked, found through its pid
+// file and identity, is stopped. Returns what became of it, for the message.
+std::u16string StopHalfStartedDnsmasq(const std::string& program, const StateFolder& folder,
+                                      const EnginePaths& paths) {
+  std::string pidText;
+  const std::optional<pid_t> pid =
+      ReadFileAt(folder.fd.Get(), "dnsmasq.pid", pidText) ? ParsePid(pidText) : std::nullopt;
+  const Fd process = pid ? OpenProcess(*pid) : Fd();
+  if (!pid || (!static_cast<bool>(process) && errno == ESRCH) ||
+      !IsOurServer(FactsOf(*pid), {Canonical(program)}, paths.config)) {
+    return u"";
+  }
+  return StopProcess(process, *pid)
+             ? u"; its daemon was stopped"
+             : u"; its daemon (pid " + Num(static_cast<unsigned>(*pid)) + u") did not stop";
+}
+
 // Starts dnsmasq: its starting process exits once the daemon has bound its sockets, with 0, or
 // 1 (configuration), 2 (a socket; "Permission denied" when not root), 3 (a file).
 EngineResult StartDnsmasq(const std::string& program, const StateFolder& folder,
@@ -469,7 +523,8 @@ EngineResult StartDnsmasq(const std::string& program, const StateFolder& folder,
     case 3:
       return Fail(kEngineFileFailure, why);
     case -1:
-      return Fail(kEngineStartFailed, u"dnsmasq did not finish starting within 10 seconds.");
+      return Fail(kEngineStartFailed, u"dnsmasq did not finish starting within 10 seconds" +
+                                          StopHalfStartedDnsmasq(program, folder, paths) + u".");
     default:
       return Fail(kEngineStartFailed, why);
   }
@@ -508,6 +563,7 @@ EngineResult StartKea(const std::string& program, const StateFolder& folder,
   if (started <= 0) {
     return Fail(kEngineStartFailed, u"Kea could not be run.");
   }
+  const Fd process = OpenProcess(started);
   const auto deadline = Clock::now() + kStartWait;
   for (;;) {
     if (IsGone(started)) {
@@ -530,8 +586,11 @@ EngineResult StartKea(const std::string& program, const StateFolder& folder,
       break;
     }
     if (Clock::now() > deadline) {
-      kill(started, SIGTERM);
-      return Fail(kEngineStartFailed, u"Kea was not serving within 10 seconds; it was stopped.");
+      return Fail(kEngineStartFailed,
+                  StopProcess(process, started)
+                      ? u"Kea was not serving within 10 seconds; it was stopped."
+                      : u"Kea was not serving within 10 seconds and did not stop (pid " +
+                            Num(static_cast<unsigned>(started)) + u").");
     }
     std::this_thread::sleep_for(kPoll);
   }
