@@ -103,6 +103,11 @@ std::string KeaConfig(const ServeSettings& settings, const std::string& interfac
 // holds only [A-Za-z0-9/_.+-], so it cannot end a line, a value or a JSON string early.
 bool IsSafeStatePath(std::string_view path);
 
+// Whether a folder above the state folder keeps others from swapping what lies below it (root
+// engines reopen their files there by path): it belongs to root or to user, and neither its group
+// nor others may write it unless it has the sticky bit (as /tmp). mode holds the st_mode bits.
+bool IsSafeParentFolder(std::uint32_t owner, std::uint32_t mode, std::uint32_t user);
+
 // What /proc tells about a process: the target of its exe link, its arguments and its state.
 struct ProcessFacts {
   std::string exe;

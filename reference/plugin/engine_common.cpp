@@ -147,6 +147,13 @@ std::uint64_t ServedLeaseSeconds(EngineKind kind, std::uint64_t requested) {
   return requested;
 }
 
+bool IsSafeParentFolder(std::uint32_t owner, std::uint32_t mode, std::uint32_t user) {
+  constexpr std::uint32_t kGroupOrOthersWrite = 0022;
+  constexpr std::uint32_t kSticky = 01000;
+  return (owner == 0 || owner == user) &&
+         ((mode & kGroupOrOthersWrite) == 0 || (mode & kSticky) != 0);
+}
+
 bool IsSafeStatePath(std::string_view path) {
   if (path.empty() || path.front() != '/') {
     return false;

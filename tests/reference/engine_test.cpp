@@ -61,6 +61,24 @@ TEST(EngineNames, StatePathsThatCannotBreakAConfiguration) {
   }
 }
 
+TEST(EngineNames, OnlyFoldersOthersCannotChangeMayLieAboveTheStateFolder) {
+  const struct {
+    std::uint32_t owner;
+    std::uint32_t mode;
+    std::uint32_t user;
+    bool safe;
+  } cases[] = {
+      {0, 040755, 0, true},     {0, 040700, 1000, true},  {1000, 040755, 1000, true},
+      {0, 041777, 0, true},     {0, 041770, 1000, true},  {0, 040775, 0, false},
+      {0, 040757, 0, false},    {0, 040777, 0, false},    {0, 042775, 0, false},
+      {1000, 040755, 0, false}, {1000, 041777, 0, false}, {1001, 040700, 1000, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsSafeParentFolder(c.owner, c.mode, c.user), c.safe)
+        << c.owner << " " << std::oct << c.mode << " " << std::dec << c.user;
+  }
+}
+
 TEST(EngineIdentity, OnlyOurLiveServerIsEverSignalled) {
   const std::vector<std::string> programs{"/usr/sbin/dnsmasq", "/usr/sbin/kea-dhcp4"};
   const std::string dnsConfig = "/srv/run/dnsmasq.conf";

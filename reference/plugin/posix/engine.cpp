@@ -354,6 +354,19 @@ EngineResult OpenStateFolder(const std::u16string& setting, StateFolder& folder)
                     u"; use a folder whose absolute path holds only letters, digits and /_.+- "
                     u"and stays short enough for a control socket.");
   }
+  // The path is resolved, so each folder above is a real folder; a link found now was put there
+  // since, by someone who may write its parent.
+  for (std::string parent = folder.path; parent.size() > 1;) {
+    parent.erase(std::max<std::size_t>(parent.rfind('/'), 1));
+    if (lstat(parent.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        !IsSafeParentFolder(info.st_uid, info.st_mode, geteuid())) {
+      return Fail(kStateFolderUnsafe,
+                  named + u" lies below " + Quoted(parent) +
+                      u", which belongs to another user or may be written by its group or others "
+                      u"without the sticky bit; every folder above the state folder must belong "
+                      u"to root or the user the launcher runs as and be writable only by them.");
+    }
+  }
   return {};
 }
 
