@@ -131,7 +131,7 @@ char StateFromStat(std::string_view stat);
 // Why an engine failed, from the text it appended to its log: dnsmasq's "dnsmasq: " line, or
 // Kea's first error or warning (the first is the cause; later ones follow from it), else the last
 // line; "no reason given" when there is none. The text is the engine's own: quote it for a message.
-std::string ReasonFromLog(std::string_view appended);
+std::string ReasonFromLog(std::string_view text);
 
 struct EngineResult {
   int code = kSettingsSound;
