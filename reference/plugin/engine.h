@@ -1,6 +1,7 @@
 // The DHCP server engines behind the reference plugin: what starts a server with checked settings.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,6 +51,18 @@ std::optional<ServeSettings> ToServeSettings(const DhcpSettings& settings);
 // not "." or "..". Only such a name is ever written into an engine's configuration.
 bool IsPlainInterfaceName(std::u16string_view name);
 
+// UTF-8 text from an engine or the system as UTF-16; text that is not UTF-8 keeps its ASCII bytes
+// and has '?' for every other byte.
+std::u16string WidenText(std::string_view text);
+
+// The interfaces that would fit, for a message: "interfaces that would fit: a, b", or "none here
+// holds one". The names come from the system and are quoted with QuoteForMessage.
+std::u16string FittingInterfacesText(const std::vector<std::string>& names);
+
+// The version an engine's first line of "--version" (dnsmasq) or "-v" (Kea) output tells, as
+// " VERSION" quoted with QuoteForMessage, or "" when it tells none.
+std::u16string VersionText(EngineKind kind, std::string_view firstLine);
+
 // One IPv4 address held by an interface.
 struct InterfaceAddress {
   std::string name;
@@ -90,6 +103,11 @@ std::string KeaConfig(const ServeSettings& settings, const std::string& interfac
 // holds only [A-Za-z0-9/_.+-], so it cannot end a line, a value or a JSON string early.
 bool IsSafeStatePath(std::string_view path);
 
+// Whether a folder above the state folder keeps others from swapping what lies below it (root
+// engines reopen their files there by path): it belongs to root or to user, and neither its group
+// nor others may write it unless it has the sticky bit (as /tmp). mode holds the st_mode bits.
+bool IsSafeParentFolder(std::uint32_t owner, std::uint32_t mode, std::uint32_t user);
+
 // What /proc tells about a process: the target of its exe link, its arguments and its state.
 struct ProcessFacts {
   std::string exe;
@@ -97,9 +115,10 @@ struct ProcessFacts {
   char state = '?';
 };
 
-// Whether the process is the server an earlier run started: its executable is one of programs,
-// one of its arguments is configPath (alone or as the value of "--conf-file="), and it is not a
-// zombie or dead. Only such a process is ever sent a signal.
+// Whether the process is the server an earlier run started: its executable is one of programs
+// (or was, and has since been replaced on disk: "PROGRAM (deleted)"), one of its arguments is
+// configPath (alone or as the value of "--conf-file="), and it is not a zombie or dead. Only such a
+// process is ever sent a signal.
 bool IsOurServer(const ProcessFacts& facts, const std::vector<std::string>& programs,
                  const std::string& configPath);
 
@@ -108,6 +127,11 @@ std::vector<std::string> SplitCommandLine(std::string_view cmdline);
 
 // The state letter of /proc/PID/stat ("pid (name) S ..."; the name may hold ")"), or '?'.
 char StateFromStat(std::string_view stat);
+
+// Why an engine failed, from the text it appended to its log: dnsmasq's "dnsmasq: " line, or
+// Kea's first error or warning (the first is the cause; later ones follow from it), else the last
+// line; "no reason given" when there is none. The text is the engine's own: quote it for a message.
+std::string ReasonFromLog(std::string_view text);
 
 struct EngineResult {
   int code = kSettingsSound;
@@ -120,3 +144,19 @@ struct EngineResult {
 EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settings);
 
 }  // namespace dhcp_plugin
+
+#if !defined(_WIN32)
+// The POSIX engine layer's parts that act on files and processes, for its tests.
+namespace dhcp_plugin {
+
+// The first line a short-lived program prints, e.g. its version. The program runs as an engine
+// does (own session, stdin from /dev/null, a clean environment); it is killed when it has not
+// exited within limit, and reading stops then too, so the call returns within about limit.
+std::string FirstLineOf(const std::vector<std::string>& arguments, std::chrono::milliseconds limit);
+
+// ReasonFromLog of "engine.log" in the open folder from byte offset (its size before the start)
+// on, reading at most 64 KiB; a log now shorter than offset was begun anew and is read whole.
+std::string ReasonFromLogFile(int folder, std::uint64_t offset);
+
+}  // namespace dhcp_plugin
+#endif

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine.h"
+#include "platform/text.h"
 
 namespace dhcp_plugin {
 
@@ -20,7 +21,78 @@ bool IsNameCharacter(char32_t c) {
          c == '.' || c == '-';
 }
 
+// Kea's log line "<date> <time> LEVEL [logger/pid.thread] MESSAGE_ID text" as "text", and of
+// that only the innermost "reason: ..." when it nests reasons.
+std::string KeaReason(std::string line) {
+  const std::size_t bracket = line.find("] ");
+  const std::size_t id = bracket == std::string::npos ? bracket : line.find(' ', bracket + 2);
+  if (id != std::string::npos) {
+    line.erase(0, id + 1);
+  }
+  const std::size_t reason = line.rfind("reason: ");
+  return reason == std::string::npos ? line : line.substr(reason + 8);
+}
+
 }  // namespace
+
+std::u16string WidenText(std::string_view text) {
+  std::u16string wide;
+  if (platform::Utf8ToUtf16(text, wide)) {
+    return wide;
+  }
+  wide.clear();
+  for (const char c : text) {
+    wide += static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'?';
+  }
+  return wide;
+}
+
+std::u16string FittingInterfacesText(const std::vector<std::string>& names) {
+  if (names.empty()) {
+    return u"none here holds one";
+  }
+  std::u16string list = u"interfaces that would fit: ";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    list += (i == 0 ? u"" : u", ") + QuoteForMessage(WidenText(names[i]));
+  }
+  return list;
+}
+
+std::u16string VersionText(EngineKind kind, std::string_view firstLine) {
+  std::string_view version = firstLine.substr(0, firstLine.find('\n'));
+  if (kind == EngineKind::kDnsmasq) {
+    const std::size_t at = version.find("version ");
+    version = at == std::string_view::npos ? "" : version.substr(at + 8);
+    version = version.substr(0, version.find(' '));
+  }
+  return version.empty() ? u"" : u" " + QuoteForMessage(WidenText(version));
+}
+
+std::string ReasonFromLog(std::string_view text) {
+  std::string last;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      end = text.size();
+    }
+    const std::string line(text.substr(start, end - start));
+    if (line.rfind("dnsmasq: ", 0) == 0) {
+      return line.substr(9);
+    }
+    for (const char* level : {" FATAL ", " ERROR ", " WARN "}) {
+      if (line.find(level) != std::string::npos &&
+          line.find("MULTI_THREADING") == std::string::npos) {
+        return KeaReason(line);
+      }
+    }
+    if (!line.empty()) {
+      last = line;
+    }
+    start = end + 1;
+  }
+  return last.empty() ? "no reason given" : last;
+}
 
 std::optional<ServeSettings> ToServeSettings(const DhcpSettings& settings) {
   if (CheckSettings(settings).code != kSettingsSound) {
@@ -73,6 +145,13 @@ std::uint64_t ServedLeaseSeconds(EngineKind kind, std::uint64_t requested) {
     return std::max(requested, kDnsmasqMinLeaseSeconds);
   }
   return requested;
+}
+
+bool IsSafeParentFolder(std::uint32_t owner, std::uint32_t mode, std::uint32_t user) {
+  constexpr std::uint32_t kGroupOrOthersWrite = 0022;
+  constexpr std::uint32_t kSticky = 01000;
+  return (owner == 0 || owner == user) &&
+         ((mode & kGroupOrOthersWrite) == 0 || (mode & kSticky) != 0);
 }
 
 bool IsSafeStatePath(std::string_view path) {
@@ -164,8 +243,13 @@ bool IsOurServer(const ProcessFacts& facts, const std::vector<std::string>& prog
   if (facts.state == 'Z' || facts.state == 'X' || facts.state == 'x' || facts.state == '?') {
     return false;
   }
-  if (facts.exe.empty() ||
-      std::find(programs.begin(), programs.end(), facts.exe) == programs.end()) {
+  // After the engine's package is upgraded, a running server's exe link names the replaced file.
+  constexpr std::string_view kDeleted = " (deleted)";
+  std::string_view exe = facts.exe;
+  if (exe.size() > kDeleted.size() && exe.substr(exe.size() - kDeleted.size()) == kDeleted) {
+    exe.remove_suffix(kDeleted.size());
+  }
+  if (exe.empty() || std::find(programs.begin(), programs.end(), exe) == programs.end()) {
     return false;
   }
   const std::string asOption = "--conf-file=" + configPath;

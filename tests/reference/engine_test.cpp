@@ -1,14 +1,21 @@
 // Tests of the engine layer's own logic: names, identity checks, configuration text, settings.
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "engine.h"
 #include "plugin_config.h"
+#include "safe_file.h"
+#include "temp_folder.h"
 
 namespace fs = std::filesystem;
 using namespace dhcp_plugin;
@@ -54,6 +61,24 @@ TEST(EngineNames, StatePathsThatCannotBreakAConfiguration) {
   }
 }
 
+TEST(EngineNames, OnlyFoldersOthersCannotChangeMayLieAboveTheStateFolder) {
+  const struct {
+    std::uint32_t owner;
+    std::uint32_t mode;
+    std::uint32_t user;
+    bool safe;
+  } cases[] = {
+      {0, 040755, 0, true},     {0, 040700, 1000, true},  {1000, 040755, 1000, true},
+      {0, 041777, 0, true},     {0, 041770, 1000, true},  {0, 040775, 0, false},
+      {0, 040757, 0, false},    {0, 040777, 0, false},    {0, 042775, 0, false},
+      {1000, 040755, 0, false}, {1000, 041777, 0, false}, {1001, 040700, 1000, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsSafeParentFolder(c.owner, c.mode, c.user), c.safe)
+        << c.owner << " " << std::oct << c.mode << " " << std::dec << c.user;
+  }
+}
+
 TEST(EngineIdentity, OnlyOurLiveServerIsEverSignalled) {
   const std::vector<std::string> programs{"/usr/sbin/dnsmasq", "/usr/sbin/kea-dhcp4"};
   const std::string dnsConfig = "/srv/run/dnsmasq.conf";
@@ -88,10 +113,23 @@ TEST(EngineIdentity, OnlyOurLiveServerIsEverSignalled) {
        dnsConfig,
        false},
       {"config only as program name", {"/usr/sbin/dnsmasq", {dnsConfig}, 'S'}, dnsConfig, false},
-      {"deleted program",
-       {"/usr/sbin/dnsmasq (deleted)", {"dnsmasq", dnsConfig}, 'S'},
+      {"our dnsmasq, its program replaced by an upgrade",
+       {"/usr/sbin/dnsmasq (deleted)", {"dnsmasq", "--conf-file=" + dnsConfig}, 'S'},
+       dnsConfig,
+       true},
+      {"our kea, its program replaced by an upgrade",
+       {"/usr/sbin/kea-dhcp4 (deleted)", {"kea-dhcp4", "-c", keaConfig}, 'S'},
+       keaConfig,
+       true},
+      {"replaced dnsmasq of another config",
+       {"/usr/sbin/dnsmasq (deleted)", {"dnsmasq", "--conf-file=/etc/x"}, 'S'},
        dnsConfig,
        false},
+      {"replaced program of another name",
+       {"/usr/sbin/dnsmasq.new (deleted)", {"dnsmasq", dnsConfig}, 'S'},
+       dnsConfig,
+       false},
+      {"only the marker", {" (deleted)", {"dnsmasq", dnsConfig}, 'S'}, dnsConfig, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IsOurServer(c.facts, programs, c.config), c.ours) << c.what;
@@ -111,6 +149,105 @@ TEST(EngineIdentity, ProcFilesAreRead) {
   EXPECT_EQ(StateFromStat("garbage"), '?');
   EXPECT_EQ(StateFromStat("42 (x)"), '?');
 }
+
+TEST(EngineFailure, TheReasonIsTheEnginesFirstComplaint) {
+  const std::string keaError =
+      "2026-12-08 08:00:00.123 ERROR [kea-dhcp4.dhcp4/42.7] DHCP4_CONFIG_LOAD_FAIL configuration "
+      "error using file: /srv/run/kea-dhcp4.json, reason: bad subnet";
+  const struct {
+    std::string appended;
+    std::string reason;
+  } cases[] = {
+      {"", "no reason given"},
+      {"\n\n", "no reason given"},
+      {"dnsmasq: failed to create listening socket: Address in use\n",
+       "failed to create listening socket: Address in use"},
+      {"started\ndnsmasq: bad option at line 3\ndnsmasq: second\n", "bad option at line 3"},
+      {keaError + "\n", "bad subnet"},
+      {"2026-12-08 08:00:00.1 WARN [kea-dhcp4.dhcp4/42.7] DHCP4_MULTI_THREADING_INFO x\n" +
+           keaError + "\n",
+       "bad subnet"},
+      {"2026-12-08 08:00:00.1 FATAL [kea-dhcp4.dhcp4/42.7] DHCP4_INIT_FAIL failed to open socket",
+       "failed to open socket"},
+      {"first\nlast words\n\n", "last words"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReasonFromLog(c.appended), c.reason) << c.appended;
+  }
+}
+
+#if !defined(_WIN32)
+TEST(EngineFailure, TheReasonIsReadFromWhereTheStartBeganInALongLog) {
+  const std::string filler(100, 'x');
+  std::string earlier = "dnsmasq: an earlier failure\n";
+  while (earlier.size() < (std::size_t{1} << 20)) {  // the log is moved aside only beyond 1 MiB
+    earlier += filler + "\n";
+  }
+  const struct {
+    const char* what;
+    std::size_t before;  // bytes of the earlier log
+    std::string appended;
+    std::uint64_t offset;
+    std::string reason;
+  } cases[] = {
+      {"past 64 KiB", 100000, "dnsmasq: failed to bind\n", 100000, "failed to bind"},
+      {"near 1 MiB", earlier.size(), "dnsmasq: failed to bind\n", earlier.size(), "failed to bind"},
+      {"nothing appended", 100000, "", 100000, "no reason given"},
+      {"log begun anew", 0, "dnsmasq: failed to bind\n", 100000, "failed to bind"},
+      {"reason beyond the read limit", 0, earlier + "dnsmasq: failed to bind\n", 0,
+       "an earlier failure"},
+  };
+  for (const auto& c : cases) {
+    const test_support::TempFolder folder("dhcp-engine-log-");
+    folder.Write("engine.log", earlier.substr(0, c.before) + c.appended);
+    const safe_file::Descriptor fd = safe_file::OpenFolderNoFollow(folder.path(), false);
+    ASSERT_TRUE(static_cast<bool>(fd));
+    EXPECT_EQ(ReasonFromLogFile(fd.Get(), c.offset), c.reason) << c.what;
+  }
+}
+
+TEST(EngineProcesses, AProgramAskedForItsVersionCannotHoldUpTheStart) {
+  using std::chrono::milliseconds;
+  const struct {
+    const char* what;
+    std::vector<std::string> arguments;
+    std::string line;
+  } cases[] = {
+      {"prints and exits", {"/bin/sh", "-c", "printf '1.2\\nmore\\n'"}, "1.2"},
+      {"prints and stays", {"/bin/sh", "-c", "echo 1.2; exec sleep 1000"}, "1.2"},
+      {"prints nothing and stays", {"/bin/sh", "-c", "exec sleep 1000"}, ""},
+      {"prints part of a line and stays", {"/bin/sh", "-c", "printf 1.2; exec sleep 1000"}, "1.2"},
+      {"cannot be run", {"/nonexistent/program"}, ""},
+  };
+  for (const auto& c : cases) {
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(FirstLineOf(c.arguments, milliseconds{300}), c.line) << c.what;
+    // Far above the limit, far below the program's own sleep: catches a wait without deadline.
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds{30}) << c.what;
+  }
+}
+
+// The launcher may be started with descriptors 0-2 closed; the engine's output must still reach
+// the pipe or log it is given.
+TEST(EngineProcesses, OutputArrivesWhenTheLauncherStartedWithStdioClosed) {
+  const std::vector<std::vector<int>> closedSets{{0, 1, 2}, {0, 1}, {1, 2}, {2}};
+  for (const std::vector<int>& closed : closedSets) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (const int fd : closed) {
+        close(fd);
+      }
+      const std::string line =
+          FirstLineOf({"/bin/sh", "-c", "echo hello"}, std::chrono::milliseconds{5000});
+      _exit(line == "hello" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "closed: " << closed.size();
+  }
+}
+#endif
 
 TEST(EngineConfig, DnsmasqServesOneInterfaceAndNoDns) {
   const EnginePaths paths = EnginePaths::In("/srv/run", EngineKind::kDnsmasq);
@@ -157,6 +294,31 @@ TEST(EngineConfig, InterfacesInTheGatewaysSubnet) {
   EXPECT_TRUE(InterfacesInSubnet({}, settings).empty());
 }
 
+TEST(EngineMessages, OutsideTextIsQuoted) {
+  const struct {
+    const char* what;
+    std::u16string shown;
+    std::u16string expected;
+  } cases[] = {
+      {"no interface", FittingInterfacesText({}), u"none here holds one"},
+      {"two interfaces", FittingInterfacesText({"vs1", "eth0.10"}),
+       u"interfaces that would fit: vs1, eth0.10"},
+      {"names from the system", FittingInterfacesText({"a@b", "c\nd", "e\xff"}),
+       u"interfaces that would fit: a?b, c?d, e?"},
+      {"dnsmasq", VersionText(EngineKind::kDnsmasq, "Dnsmasq version 2.90  Copyright (c) 2000"),
+       u" 2.90"},
+      {"dnsmasq without a version", VersionText(EngineKind::kDnsmasq, "usage: dnsmasq"), u""},
+      {"kea", VersionText(EngineKind::kKea, "2.6.1"), u" 2.6.1"},
+      {"kea, second line", VersionText(EngineKind::kKea, "2.6.1\nmore"), u" 2.6.1"},
+      {"any program", VersionText(EngineKind::kKea, "x@y\tz\x01"), u" x?y?z?"},
+      {"dnsmasq, odd version", VersionText(EngineKind::kDnsmasq, "version 2@9\r"), u" 2?9?"},
+      {"nothing", VersionText(EngineKind::kKea, ""), u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.shown, c.expected) << c.what;
+  }
+}
+
 TEST(EngineConfig, OnlyCheckedSettingsBecomeServeSettings) {
   EXPECT_FALSE(
       ToServeSettings({u"255.255.255.0", u"198.51.100.1", u"0", u"198.51.100.2-198.51.100.3"}));
@@ -169,9 +331,8 @@ TEST(EngineConfig, OnlyCheckedSettingsBecomeServeSettings) {
 }
 
 TEST(PluginSettings, EngineSectionReadsWithDefaults) {
-  std::random_device random;
-  const fs::path file =
-      fs::temp_directory_path() / ("dhcp-plugin-config-" + std::to_string(random()) + ".ini");
+  const test_support::TempFolder folder("dhcp-plugin-config-");
+  const fs::path file = folder.path() / "mekDHCPPluginu.ini";
   const std::u16string path = file.u16string();
   const struct {
     const char* text;
@@ -206,7 +367,6 @@ TEST(PluginSettings, EngineSectionReadsWithDefaults) {
     EXPECT_EQ(!config.fault.empty(), c.fault) << shown;
     EXPECT_EQ(config.fault.find(u'@'), std::u16string::npos);
   }
-  fs::remove(file);
 }
 
 }  // namespace

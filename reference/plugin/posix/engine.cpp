@@ -48,23 +48,12 @@ constexpr char kKeaPidName[] = "kea-dhcp4.kea-dhcp4.pid";  // KEA_PIDFILE_DIR/<c
 
 using Fd = safe_file::Descriptor;
 
-std::u16string Wide(std::string_view text) {
-  std::u16string wide;
-  if (platform::Utf8ToUtf16(text, wide)) {
-    return wide;
-  }
-  for (const char c : text) {
-    wide += static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'?';
-  }
-  return wide;
-}
-
 std::u16string Num(std::uint64_t number) {
-  return Wide(std::to_string(number));
+  return WidenText(std::to_string(number));
 }
 
 std::u16string Quoted(std::string_view text) {
-  return u"\"" + QuoteForMessage(Wide(text)) + u"\"";
+  return u"\"" + QuoteForMessage(WidenText(text)) + u"\"";
 }
 
 EngineResult Fail(int code, std::u16string message) {
@@ -151,6 +140,44 @@ bool WaitGone(pid_t pid, milliseconds limit) {
   return true;
 }
 
+// A pidfd for pid: signals sent through it reach that process only, never a later one given the
+// same pid. "none" when the process is gone (ESRCH) or the kernel has no pidfds (before 5.3).
+Fd OpenProcess(pid_t pid) {
+  return Fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+}
+
+// Sends signal to the process and waits at most limit for it to be gone. Through its pidfd when
+// there is one (the pidfd turns readable when it exits); else by pid, watching /proc.
+bool SignalAndWait(const Fd& process, pid_t pid, int signal, milliseconds limit) {
+  if (!static_cast<bool>(process)) {
+    kill(pid, signal);
+    return WaitGone(pid, limit);
+  }
+  if (syscall(SYS_pidfd_send_signal, process.Get(), signal, nullptr, 0) != 0) {
+    return errno == ESRCH;
+  }
+  const auto deadline = Clock::now() + limit;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+    pollfd watch{process.Get(), POLLIN, 0};
+    const int ready =
+        poll(&watch, 1, static_cast<int>(std::max(left.count(), milliseconds::rep{0})));
+    if (ready > 0) {
+      return true;
+    }
+    if (ready == 0 || errno != EINTR) {
+      return false;
+    }
+  }
+}
+
+// Stops the process: SIGTERM, then SIGKILL when it has not gone within kStopWait. Returns whether
+// it is gone.
+bool StopProcess(const Fd& process, pid_t pid) {
+  return SignalAndWait(process, pid, SIGTERM, kStopWait) ||
+         SignalAndWait(process, pid, SIGKILL, kStopWait);
+}
+
 std::optional<pid_t> ParsePid(const std::string& text) {
   long value = 0;
   std::size_t i = 0;
@@ -166,51 +193,6 @@ std::optional<pid_t> ParsePid(const std::string& text) {
 std::string Canonical(const std::string& path) {
   std::array<char, PATH_MAX> resolved{};
   return realpath(path.c_str(), resolved.data()) != nullptr ? std::string(resolved.data()) : path;
-}
-
-// Kea's log line "<date> <time> LEVEL [logger/pid.thread] MESSAGE_ID text" as "text", and of
-// that only the innermost "reason: ..." when it nests reasons.
-std::string KeaReason(std::string line) {
-  const std::size_t bracket = line.find("] ");
-  const std::size_t id = bracket == std::string::npos ? bracket : line.find(' ', bracket + 2);
-  if (id != std::string::npos) {
-    line.erase(0, id + 1);
-  }
-  const std::size_t reason = line.rfind("reason: ");
-  return reason == std::string::npos ? line : line.substr(reason + 8);
-}
-
-// Why an engine failed, from what it appended to its log since offset: dnsmasq's "dnsmasq: "
-// line, or Kea's first error or warning (the first is the cause; later ones follow from it).
-std::string ReasonFromLog(int folder, off_t offset) {
-  std::string text;
-  if (!ReadFileAt(folder, "engine.log", text) || static_cast<off_t>(text.size()) <= offset) {
-    return "no reason given";
-  }
-  text.erase(0, static_cast<std::size_t>(offset));
-  std::string last;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) {
-      end = text.size();
-    }
-    const std::string line = text.substr(start, end - start);
-    if (line.rfind("dnsmasq: ", 0) == 0) {
-      return line.substr(9);
-    }
-    for (const char* level : {" FATAL ", " ERROR ", " WARN "}) {
-      if (line.find(level) != std::string::npos &&
-          line.find("MULTI_THREADING") == std::string::npos) {
-        return KeaReason(line);
-      }
-    }
-    if (!line.empty()) {
-      last = line;
-    }
-    start = end + 1;
-  }
-  return last.empty() ? "no reason given" : last;
 }
 
 bool Holds(const std::string& text, const char* part) {
@@ -253,7 +235,12 @@ pid_t Spawn(const Command& command, int output, bool detachTwice, int pidPipe) {
         _exit(grandchild < 0 ? 1 : 0);
       }
     }
-    if (dup2(devNull, 0) < 0 || dup2(output, 1) < 0 || dup2(output, 2) < 0) {
+    // Started with 0-2 closed, the launcher may hold the log or /dev/null there: move both above
+    // 2 first, so no dup2 overwrites the other or leaves close-on-exec set on itself.
+    const int input = fcntl(devNull, F_DUPFD_CLOEXEC, 3);
+    const int outputAbove = fcntl(output, F_DUPFD_CLOEXEC, 3);
+    if (input < 0 || outputAbove < 0 || dup2(input, 0) < 0 || dup2(outputAbove, 1) < 0 ||
+        dup2(outputAbove, 2) < 0) {
       _exit(126);
     }
     closefrom(3);
@@ -302,24 +289,6 @@ int WaitExit(pid_t child, milliseconds limit) {
   }
 }
 
-// The first line a short-lived program prints, e.g. its version.
-std::string FirstLineOf(const std::vector<std::string>& arguments) {
-  std::array<int, 2> ends{};
-  if (pipe2(ends.data(), O_CLOEXEC) != 0) {
-    return "";
-  }
-  const Command command{arguments, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}};
-  const pid_t child = Spawn(command, ends[1], false, -1);
-  close(ends[1]);
-  std::string text;
-  if (child > 0) {
-    ReadAllFd(ends[0], text);
-    WaitExit(child, kStopWait);
-  }
-  close(ends[0]);
-  return text.substr(0, text.find('\n'));
-}
-
 // Sends one command to Kea's control socket and returns its answer, "" when it cannot.
 std::string AskKea(const std::string& socketPath, const char* command) {
   const Fd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -366,7 +335,7 @@ EngineResult OpenStateFolder(const std::u16string& setting, StateFolder& folder)
   const std::u16string named = u"StateFolder " + Quoted(path);
   if (!static_cast<bool>(folder.fd) || fstat(folder.fd.Get(), &info) != 0) {
     return Fail(kStateFolderUnsafe,
-                named + u" cannot be opened as a folder (" + Wide(std::strerror(errno)) +
+                named + u" cannot be opened as a folder (" + WidenText(std::strerror(errno)) +
                     u"); it must be a folder, not a symbolic link, whose parent exists.");
   }
   if (info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
@@ -385,6 +354,19 @@ EngineResult OpenStateFolder(const std::u16string& setting, StateFolder& folder)
                     u"; use a folder whose absolute path holds only letters, digits and /_.+- "
                     u"and stays short enough for a control socket.");
   }
+  // The path is resolved, so each folder above is a real folder; a link found now was put there
+  // since, by someone who may write its parent.
+  for (std::string parent = folder.path; parent.size() > 1;) {
+    parent.erase(std::max<std::size_t>(parent.rfind('/'), 1));
+    if (lstat(parent.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        !IsSafeParentFolder(info.st_uid, info.st_mode, geteuid())) {
+      return Fail(kStateFolderUnsafe,
+                  named + u" lies below " + Quoted(parent) +
+                      u", which belongs to another user or may be written by its group or others "
+                      u"without the sticky bit; every folder above the state folder must belong "
+                      u"to root or the user the launcher runs as and be writable only by them.");
+    }
+  }
   return {};
 }
 
@@ -392,7 +374,7 @@ EngineResult TakeLock(const StateFolder& folder, Fd& lock) {
   lock = Fd(openat(folder.fd.Get(), kLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!static_cast<bool>(lock)) {
     return Fail(kStateFolderUnsafe, u"The lock file in the state folder " + Quoted(folder.path) +
-                                        u" cannot be opened (" + Wide(std::strerror(errno)) +
+                                        u" cannot be opened (" + WidenText(std::strerror(errno)) +
                                         u").");
   }
   const auto deadline = Clock::now() + kLockWait;
@@ -416,20 +398,19 @@ EngineResult StopPrevious(const StateFolder& folder, const std::vector<std::stri
     std::string text;
     const std::optional<pid_t> pid =
         ReadFileAt(folder.fd.Get(), name, text) ? ParsePid(text) : std::nullopt;
-    if (pid) {
+    // The pidfd is opened before the identity is read: the check then holds for the process
+    // the signals go to, even when the pid is reused meanwhile.
+    const Fd process = pid ? OpenProcess(*pid) : Fd();
+    if (pid && (static_cast<bool>(process) || errno != ESRCH)) {
       const ProcessFacts facts = FactsOf(*pid);
       const bool ours =
           IsOurServer(facts, programs, configs[0]) || IsOurServer(facts, programs, configs[1]);
       if (ours) {
         stopped = true;
-        kill(*pid, SIGTERM);
-        if (!WaitGone(*pid, kStopWait)) {
-          kill(*pid, SIGKILL);
-          if (!WaitGone(*pid, kStopWait)) {
-            return Fail(kPreviousNotStopped, u"The DHCP server started before (pid " +
-                                                 Num(static_cast<unsigned>(*pid)) +
-                                                 u") did not stop; nothing new was started.");
-          }
+        if (!StopProcess(process, *pid)) {
+          return Fail(kPreviousNotStopped, u"The DHCP server started before (pid " +
+                                               Num(static_cast<unsigned>(*pid)) +
+                                               u") did not stop; nothing new was started.");
         }
       }
     }
@@ -471,17 +452,6 @@ std::vector<InterfaceAddress> Ipv4Addresses() {
   return addresses;
 }
 
-std::u16string NameList(const std::vector<std::string>& names) {
-  if (names.empty()) {
-    return u"none here holds one";
-  }
-  std::u16string list = u"interfaces that would fit: ";
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    list += (i == 0 ? u"" : u", ") + Wide(names[i]);
-  }
-  return list;
-}
-
 EngineResult CheckInterface(const std::u16string& name, const ServeSettings& settings) {
   const std::u16string subnet = FormatDottedQuad(settings.Network()) + u"/" +
                                 Num(static_cast<std::uint64_t>(settings.prefix));
@@ -490,7 +460,7 @@ EngineResult CheckInterface(const std::u16string& name, const ServeSettings& set
     return Fail(kInterfaceMissing,
                 u"Interface is not set in [ENGINE] of ..\\config\\mekDHCPPluginu.ini; name the "
                 u"one interface to serve, which must hold an address in " +
-                    subnet + u" (" + NameList(fitting) + u"). Nothing was started.");
+                    subnet + u" (" + FittingInterfacesText(fitting) + u"). Nothing was started.");
   }
   if (!IsPlainInterfaceName(name)) {
     return Fail(kInterfaceMalformed, u"Interface \"" + QuoteForMessage(name) +
@@ -500,13 +470,13 @@ EngineResult CheckInterface(const std::u16string& name, const ServeSettings& set
   std::string narrow(name.begin(), name.end());
   if (if_nametoindex(narrow.c_str()) == 0) {
     return Fail(kInterfaceNotFound, u"Interface " + Quoted(narrow) +
-                                        u" does not exist on this machine; " + NameList(fitting) +
-                                        u". Nothing was started.");
+                                        u" does not exist on this machine; " +
+                                        FittingInterfacesText(fitting) + u". Nothing was started.");
   }
   if (std::find(fitting.begin(), fitting.end(), narrow) == fitting.end()) {
-    return Fail(kInterfaceNotInSubnet, u"Interface " + Quoted(narrow) +
-                                           u" holds no IPv4 address in " + subnet + u"; " +
-                                           NameList(fitting) + u". Nothing was started.");
+    return Fail(kInterfaceNotInSubnet,
+                u"Interface " + Quoted(narrow) + u" holds no IPv4 address in " + subnet + u"; " +
+                    FittingInterfacesText(fitting) + u". Nothing was started.");
   }
   return {};
 }
@@ -524,6 +494,23 @@ std::string ProgramOf(const std::u16string& setting, const char* fallback) {
   return path;
 }
 
+// After a start that timed out: the daemon dnsmasq may already have forked, found through its pid
+// file and identity, is stopped. Returns what became of it, for the message.
+std::u16string StopHalfStartedDnsmasq(const std::string& program, const StateFolder& folder,
+                                      const EnginePaths& paths) {
+  std::string pidText;
+  const std::optional<pid_t> pid =
+      ReadFileAt(folder.fd.Get(), "dnsmasq.pid", pidText) ? ParsePid(pidText) : std::nullopt;
+  const Fd process = pid ? OpenProcess(*pid) : Fd();
+  if (!pid || (!static_cast<bool>(process) && errno == ESRCH) ||
+      !IsOurServer(FactsOf(*pid), {Canonical(program)}, paths.config)) {
+    return u"";
+  }
+  return StopProcess(process, *pid)
+             ? u"; its daemon was stopped"
+             : u"; its daemon (pid " + Num(static_cast<unsigned>(*pid)) + u") did not stop";
+}
+
 // Starts dnsmasq: its starting process exits once the daemon has bound its sockets, with 0, or
 // 1 (configuration), 2 (a socket; "Permission denied" when not root), 3 (a file).
 EngineResult StartDnsmasq(const std::string& program, const StateFolder& folder,
@@ -533,10 +520,11 @@ EngineResult StartDnsmasq(const std::string& program, const StateFolder& folder,
   const pid_t child = Spawn(command, log, false, -1);
   if (child < 0) {
     return Fail(kEngineStartFailed,
-                u"dnsmasq could not be run (" + Wide(std::strerror(errno)) + u").");
+                u"dnsmasq could not be run (" + WidenText(std::strerror(errno)) + u").");
   }
   const int status = WaitExit(child, kStartWait);
-  const std::string reason = status == 0 ? "" : ReasonFromLog(folder.fd.Get(), offset);
+  const std::string reason =
+      status == 0 ? "" : ReasonFromLogFile(folder.fd.Get(), static_cast<std::uint64_t>(offset));
   const std::u16string why = u"dnsmasq did not start: " + Quoted(reason) + u".";
   switch (status) {
     case 0:
@@ -548,7 +536,8 @@ EngineResult StartDnsmasq(const std::string& program, const StateFolder& folder,
     case 3:
       return Fail(kEngineFileFailure, why);
     case -1:
-      return Fail(kEngineStartFailed, u"dnsmasq did not finish starting within 10 seconds.");
+      return Fail(kEngineStartFailed, u"dnsmasq did not finish starting within 10 seconds" +
+                                          StopHalfStartedDnsmasq(program, folder, paths) + u".");
     default:
       return Fail(kEngineStartFailed, why);
   }
@@ -587,10 +576,12 @@ EngineResult StartKea(const std::string& program, const StateFolder& folder,
   if (started <= 0) {
     return Fail(kEngineStartFailed, u"Kea could not be run.");
   }
+  const Fd process = OpenProcess(started);
   const auto deadline = Clock::now() + kStartWait;
   for (;;) {
     if (IsGone(started)) {
-      const std::string reason = ReasonFromLog(folder.fd.Get(), offset);
+      const std::string reason =
+          ReasonFromLogFile(folder.fd.Get(), static_cast<std::uint64_t>(offset));
       const std::u16string why = u"Kea did not start: " + Quoted(reason) + u".";
       if (Holds(reason, "ermission denied")) {
         return Fail(kNotRoot, why);
@@ -608,8 +599,11 @@ EngineResult StartKea(const std::string& program, const StateFolder& folder,
       break;
     }
     if (Clock::now() > deadline) {
-      kill(started, SIGTERM);
-      return Fail(kEngineStartFailed, u"Kea was not serving within 10 seconds; it was stopped.");
+      return Fail(kEngineStartFailed,
+                  StopProcess(process, started)
+                      ? u"Kea was not serving within 10 seconds; it was stopped."
+                      : u"Kea was not serving within 10 seconds and did not stop (pid " +
+                            Num(static_cast<unsigned>(started)) + u").");
     }
     std::this_thread::sleep_for(kPoll);
   }
@@ -617,17 +611,78 @@ EngineResult StartKea(const std::string& program, const StateFolder& folder,
   return {};
 }
 
-std::string VersionOf(EngineKind kind, const std::string& program) {
-  std::string line = FirstLineOf({program, kind == EngineKind::kKea ? "-v" : "--version"});
-  if (kind == EngineKind::kDnsmasq) {
-    const std::size_t at = line.find("version ");
-    line = at == std::string::npos ? "" : line.substr(at + 8);
-    line = line.substr(0, line.find(' '));
+}  // namespace
+
+std::string FirstLineOf(const std::vector<std::string>& arguments,
+                        std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  std::array<int, 2> ends{};
+  if (pipe2(ends.data(), O_CLOEXEC) != 0) {
+    return "";
   }
-  return line.empty() ? "" : " " + line;
+  const Command command{arguments, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}};
+  const pid_t child = Spawn(command, ends[1], false, -1);
+  close(ends[1]);
+  const Fd reading(ends[0]);
+  std::string text;
+  if (child <= 0) {
+    return "";
+  }
+  // Read against the deadline: a program that ignores the option, or a process it left behind
+  // holding the pipe, must not hold up the start.
+  std::array<char, 4096> chunk{};
+  while (text.find('\n') == std::string::npos && text.size() < kReadLimit) {
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      break;
+    }
+    pollfd watch{reading.Get(), POLLIN, 0};
+    const int ready = poll(&watch, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    if (ready <= 0) {
+      break;
+    }
+    const ssize_t got = read(reading.Get(), chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      break;
+    }
+    text.append(chunk.data(), static_cast<std::size_t>(got));
+  }
+  WaitExit(child, std::max(milliseconds{0},
+                           std::chrono::duration_cast<milliseconds>(deadline - Clock::now())));
+  return text.substr(0, text.find('\n'));
 }
 
-}  // namespace
+std::string ReasonFromLogFile(int folder, std::uint64_t offset) {
+  const Fd fd(openat(folder, "engine.log", O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info {};
+  if (!static_cast<bool>(fd) || fstat(fd.Get(), &info) != 0) {
+    return ReasonFromLog("");
+  }
+  // A log shorter than before the start was begun anew (the engine rotated it): all of it is new.
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  off_t at = size < offset ? 0 : static_cast<off_t>(offset);
+  std::string text;
+  std::array<char, 4096> chunk{};
+  while (text.size() < kReadLimit) {
+    const ssize_t got =
+        pread(fd.Get(), chunk.data(), std::min(chunk.size(), kReadLimit - text.size()), at);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      break;
+    }
+    text.append(chunk.data(), static_cast<std::size_t>(got));
+    at += got;
+  }
+  return ReasonFromLog(text);
+}
 
 EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settings) {
   const std::string dnsmasq = ProgramOf(config.dnsmasqProgram, kDefaultDnsmasqProgram);
@@ -675,8 +730,8 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   const std::string configName = paths.config.substr(folder.path.size() + 1);
   if (!WriteFileAt(folder.fd.Get(), configName, text)) {
     return Fail(kStateFolderUnsafe, u"The configuration cannot be written in " +
-                                        Quoted(folder.path) + u" (" + Wide(std::strerror(errno)) +
-                                        u").");
+                                        Quoted(folder.path) + u" (" +
+                                        WidenText(std::strerror(errno)) + u").");
   }
   off_t offset = 0;
   const Fd log = OpenEngineLog(folder.fd.Get(), offset);
@@ -703,8 +758,9 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   const std::uint64_t served = ServedLeaseSeconds(kind, settings.leaseSeconds);
   const std::uint64_t count = std::uint64_t{settings.last} - settings.first + 1;
   std::u16string message =
-      u"DHCP server running: " + std::u16string(engineName) + Wide(VersionOf(kind, program)) +
-      u", pid " + Num(static_cast<unsigned>(server)) + u", interface " + Wide(interfaceName) +
+      u"DHCP server running: " + std::u16string(engineName) +
+      VersionText(kind, FirstLineOf({program, isKea ? "-v" : "--version"}, kStopWait)) + u", pid " +
+      Num(static_cast<unsigned>(server)) + u", interface " + WidenText(interfaceName) +
       u", range " + FormatDottedQuad(settings.first) + u"-" + FormatDottedQuad(settings.last) +
       u" (" + Num(count) + (count == 1 ? u" address" : u" addresses") + u"), mask " +
       FormatDottedQuad(settings.mask) + u", router " + FormatDottedQuad(settings.gateway) +
