@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace test_process {
@@ -23,9 +24,21 @@ std::optional<int> RunProgram(const std::filesystem::path& program,
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      directory.c_str(), &startup, &process)) {
-    return std::nullopt;
+  // Under Wine, starting a program right after the previous one ended now and then fails for a
+  // moment; a start that fails three times is reported with the system's error code.
+  constexpr int kStartAttempts = 3;
+  for (int attempt = 1;; ++attempt) {
+    if (CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       directory.c_str(), &startup, &process)) {
+      break;
+    }
+    const DWORD error = GetLastError();
+    std::fprintf(stderr, "CreateProcessW failed (attempt %d, error %lu)\n", attempt,
+                 static_cast<unsigned long>(error));
+    if (attempt == kStartAttempts) {
+      return std::nullopt;
+    }
+    Sleep(200);
   }
   CloseHandle(process.hThread);
   DWORD exitCode = 0;
