@@ -130,21 +130,22 @@ std::string EncodingOf(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
   std::array<char, 3> head{};
   file.read(head.data(), head.size());
-  const std::string_view bytes(head.data(), static_cast<std::size_t>(file.gcount()));
-  if (bytes.substr(0, 2) == "\xFF\xFE") {
-    return "UTF-16LE (byte-order mark FF FE)";
-  }
-  if (bytes.substr(0, 2) == "\xFE\xFF") {
-    return "UTF-16BE (byte-order mark FE FF)";
-  }
-  if (bytes == "\xEF\xBB\xBF") {
+  switch (platform::ProfileEncodingOf(
+      std::string_view(head.data(), static_cast<std::size_t>(file.gcount())))) {
+    case platform::ProfileEncoding::kUtf16Le:
+      return "UTF-16LE (byte-order mark FF FE)";
+    case platform::ProfileEncoding::kUtf16Be:
+      return "UTF-16BE (byte-order mark FE FF)";
+    case platform::ProfileEncoding::kUtf8WithMark:
 #ifdef _WIN32
-    // Windows' own reader takes the mark for text of the first line.
-    return "UTF-8 (byte-order mark EF BB BF, which Windows reads as part of the first line: save "
-           "the file without it, or as UTF-16LE)";
+      // Windows' own reader takes the mark for text of the first line.
+      return "UTF-8 (byte-order mark EF BB BF, which Windows reads as part of the first line: "
+             "save the file without it, or as UTF-16LE)";
 #else
-    return "UTF-8 (byte-order mark EF BB BF)";
+      return "UTF-8 (byte-order mark EF BB BF)";
 #endif
+    case platform::ProfileEncoding::kUtf8:
+      break;
   }
 #ifdef _WIN32
   return "none (read in the ANSI code page)";

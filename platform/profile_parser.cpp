@@ -127,30 +127,45 @@ void ProfileDecoder::Finish(std::u16string& out) {
   Consume(work, true, out);
 }
 
+ProfileEncoding ProfileEncodingOf(std::string_view start) {
+  if (start.starts_with("\xFF\xFE")) {
+    return ProfileEncoding::kUtf16Le;
+  }
+  if (start.starts_with("\xFE\xFF")) {
+    return ProfileEncoding::kUtf16Be;
+  }
+  return start.starts_with("\xEF\xBB\xBF") ? ProfileEncoding::kUtf8WithMark
+                                           : ProfileEncoding::kUtf8;
+}
+
+std::size_t ByteOrderMarkLength(ProfileEncoding encoding) {
+  switch (encoding) {
+    case ProfileEncoding::kUtf16Le:
+    case ProfileEncoding::kUtf16Be:
+      return 2;
+    case ProfileEncoding::kUtf8WithMark:
+      return 3;
+    case ProfileEncoding::kUtf8:
+      break;
+  }
+  return 0;
+}
+
 void ProfileDecoder::Consume(std::string_view bytes, bool final, std::u16string& out) {
-  if (encoding_ == Encoding::kUnknown) {
+  if (!encoding_) {
     if (!final && bytes.size() < 3) {
       pending_.assign(bytes);
       return;
     }
-    if (bytes.starts_with("\xFF\xFE")) {
-      encoding_ = Encoding::kUtf16Le;
-      bytes.remove_prefix(2);
-    } else if (bytes.starts_with("\xFE\xFF")) {
-      encoding_ = Encoding::kUtf16Be;
-      bytes.remove_prefix(2);
-    } else {
-      encoding_ = Encoding::kUtf8;
-      if (bytes.starts_with("\xEF\xBB\xBF")) {
-        bytes.remove_prefix(3);
-      }
-    }
+    encoding_ = ProfileEncodingOf(bytes);
+    bytes.remove_prefix(ByteOrderMarkLength(*encoding_));
   }
   // A piece never decodes to more units than it has bytes.
   out.reserve(out.size() + bytes.size());
-  const std::size_t used = encoding_ == Encoding::kUtf8
-                               ? DecodeUtf8(bytes, final, out)
-                               : DecodeUtf16(bytes, encoding_ == Encoding::kUtf16Be, out);
+  const bool utf16 =
+      *encoding_ == ProfileEncoding::kUtf16Le || *encoding_ == ProfileEncoding::kUtf16Be;
+  const std::size_t used = utf16 ? DecodeUtf16(bytes, *encoding_ == ProfileEncoding::kUtf16Be, out)
+                                 : DecodeUtf8(bytes, final, out);
   if (!final) {
     pending_.assign(bytes.substr(used));
   }

@@ -16,6 +16,16 @@ namespace platform {
 // in proportion to the file.
 constexpr std::size_t kProfileNameLimit = 1024;
 
+// How a profile file's first bytes say it is encoded: FF FE is UTF-16LE, FE FF is UTF-16BE,
+// EF BB BF is UTF-8 with a byte-order mark, anything else is UTF-8 without one.
+enum class ProfileEncoding { kUtf8, kUtf8WithMark, kUtf16Le, kUtf16Be };
+
+// The encoding the start of a file tells (its first three bytes, or all of a shorter file).
+ProfileEncoding ProfileEncodingOf(std::string_view start);
+
+// The length in bytes of the byte-order mark of encoding (0 when it has none).
+std::size_t ByteOrderMarkLength(ProfileEncoding encoding);
+
 // Turns the bytes of a profile file into text, fed in pieces of any size, so that a file is read
 // once, in chunks, without ever being held whole. The first bytes choose the encoding: FF FE is
 // UTF-16LE, FE FF is UTF-16BE, EF BB BF is UTF-8 without that mark, anything else is UTF-8. A
@@ -33,11 +43,9 @@ class ProfileDecoder {
   void Finish(std::u16string& out);
 
  private:
-  enum class Encoding { kUnknown, kUtf8, kUtf16Le, kUtf16Be };
-
   void Consume(std::string_view bytes, bool final, std::u16string& out);
 
-  Encoding encoding_ = Encoding::kUnknown;
+  std::optional<ProfileEncoding> encoding_;  // none until the file's first bytes are seen
   std::string pending_;  // the file's first bytes until the mark is known, or a cut-off sequence
 };
 

@@ -24,15 +24,6 @@ bool IsControlOrLineBreak(char16_t c) {
   return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
 }
 
-std::u16string ToText(std::uint64_t number) {
-  std::u16string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + number % 10));
-    number /= 10;
-  } while (number != 0);
-  return digits;
-}
-
 // The subnet an address lies in under a mask, with the two addresses no host may take.
 struct Subnet {
   Ipv4 network = 0;
@@ -43,7 +34,7 @@ struct Subnet {
       : network(address & mask), broadcast(address | ~mask), prefix(prefixLength) {}
 
   bool Holds(Ipv4 address) const { return address >= network && address <= broadcast; }
-  std::u16string Name() const { return FormatDottedQuad(network) + u"/" + ToText(prefix); }
+  std::u16string Name() const { return FormatDottedQuad(network) + u"/" + DecimalText(prefix); }
   std::u16string HostSpan() const {
     return FormatDottedQuad(network + 1) + u" to " + FormatDottedQuad(broadcast - 1);
   }
@@ -68,6 +59,15 @@ constexpr SpecialPurposeBlock kSpecialPurposeBlocks[] = {
 };
 
 }  // namespace
+
+std::u16string DecimalText(std::uint64_t number) {
+  std::u16string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + number % 10));
+    number /= 10;
+  } while (number != 0);
+  return digits;
+}
 
 std::optional<Ipv4> ParseDottedQuad(std::u16string_view text) {
   Ipv4 address = 0;
@@ -103,7 +103,7 @@ std::u16string FormatDottedQuad(Ipv4 address) {
     if (!text.empty()) {
       text += u'.';
     }
-    text += ToText((address >> static_cast<unsigned>(shift)) & 0xFFU);
+    text += DecimalText((address >> static_cast<unsigned>(shift)) & 0xFFU);
   }
   return text;
 }
@@ -240,7 +240,7 @@ CheckResult CheckSettings(const DhcpSettings& settings) {
           gatewayInside ? gatewayBlock : SpecialPurposeBlockOf(subnet.network, subnet.broadcast)) {
     const std::u16string blockName = std::u16string(block->name) + u" block " +
                                      FormatDottedQuad(block->network) + u"/" +
-                                     ToText(static_cast<std::uint64_t>(block->prefix));
+                                     DecimalText(static_cast<std::uint64_t>(block->prefix));
     return Fault(kGatewaySpecialPurpose,
                  u"Gateway " + Quoted(gatewayText) +
                      (gatewayInside ? u" lies in the " + blockName
@@ -265,7 +265,7 @@ CheckResult CheckSettings(const DhcpSettings& settings) {
   if (*lease == 0 || *lease > kMaxLeaseSeconds) {
     return Fault(kDuringTimeOutOfRange, u"DuringTime " + Quoted(leaseText) +
                                             u" is out of range; the lease time must be 1 to " +
-                                            ToText(kMaxLeaseSeconds) + u" seconds.");
+                                            DecimalText(kMaxLeaseSeconds) + u" seconds.");
   }
 
   const std::u16string& rangeText = settings.rangeIp;
@@ -315,9 +315,9 @@ CheckResult CheckSettings(const DhcpSettings& settings) {
   return {kSettingsSound, u"Settings accepted: subnet " + subnet.Name() + u", gateway " +
                               FormatDottedQuad(*gateway) + u", range " +
                               FormatDottedQuad(range->first) + u"-" +
-                              FormatDottedQuad(range->last) + u" (" + ToText(count) +
+                              FormatDottedQuad(range->last) + u" (" + DecimalText(count) +
                               (count == 1 ? u" address" : u" addresses") + u"), lease " +
-                              ToText(*lease) + u" seconds."};
+                              DecimalText(*lease) + u" seconds."};
 }
 
 }  // namespace dhcp_plugin

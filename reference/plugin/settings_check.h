@@ -16,6 +16,9 @@ using Ipv4 = std::uint32_t;
 // read it as octal). Nothing else is allowed, not even blanks. Returns nothing otherwise.
 std::optional<Ipv4> ParseDottedQuad(std::u16string_view text);
 
+// Writes a number in decimal digits.
+std::u16string DecimalText(std::uint64_t number);
+
 // Writes an address as a dotted quad, e.g. "192.168.1.1".
 std::u16string FormatDottedQuad(Ipv4 address);
 

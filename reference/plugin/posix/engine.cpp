@@ -48,10 +48,6 @@ constexpr char kKeaPidName[] = "kea-dhcp4.kea-dhcp4.pid";  // KEA_PIDFILE_DIR/<c
 
 using Fd = safe_file::Descriptor;
 
-std::u16string Num(std::uint64_t number) {
-  return WidenText(std::to_string(number));
-}
-
 std::u16string Quoted(std::string_view text) {
   return u"\"" + QuoteForMessage(WidenText(text)) + u"\"";
 }
@@ -409,7 +405,7 @@ EngineResult StopPrevious(const StateFolder& folder, const std::vector<std::stri
         stopped = true;
         if (!StopProcess(process, *pid)) {
           return Fail(kPreviousNotStopped, u"The DHCP server started before (pid " +
-                                               Num(static_cast<unsigned>(*pid)) +
+                                               DecimalText(static_cast<unsigned>(*pid)) +
                                                u") did not stop; nothing new was started.");
         }
       }
@@ -454,7 +450,7 @@ std::vector<InterfaceAddress> Ipv4Addresses() {
 
 EngineResult CheckInterface(const std::u16string& name, const ServeSettings& settings) {
   const std::u16string subnet = FormatDottedQuad(settings.Network()) + u"/" +
-                                Num(static_cast<std::uint64_t>(settings.prefix));
+                                DecimalText(static_cast<std::uint64_t>(settings.prefix));
   const std::vector<std::string> fitting = InterfacesInSubnet(Ipv4Addresses(), settings);
   if (name.empty()) {
     return Fail(kInterfaceMissing,
@@ -508,7 +504,7 @@ std::u16string StopHalfStartedDnsmasq(const std::string& program, const StateFol
   }
   return StopProcess(process, *pid)
              ? u"; its daemon was stopped"
-             : u"; its daemon (pid " + Num(static_cast<unsigned>(*pid)) + u") did not stop";
+             : u"; its daemon (pid " + DecimalText(static_cast<unsigned>(*pid)) + u") did not stop";
 }
 
 // Starts dnsmasq: its starting process exits once the daemon has bound its sockets, with 0, or
@@ -603,7 +599,7 @@ EngineResult StartKea(const std::string& program, const StateFolder& folder,
                   StopProcess(process, started)
                       ? u"Kea was not serving within 10 seconds; it was stopped."
                       : u"Kea was not serving within 10 seconds and did not stop (pid " +
-                            Num(static_cast<unsigned>(started)) + u").");
+                            DecimalText(static_cast<unsigned>(started)) + u").");
     }
     std::this_thread::sleep_for(kPoll);
   }
@@ -760,14 +756,14 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   std::u16string message =
       u"DHCP server running: " + std::u16string(engineName) +
       VersionText(kind, FirstLineOf({program, isKea ? "-v" : "--version"}, kStopWait)) + u", pid " +
-      Num(static_cast<unsigned>(server)) + u", interface " + WidenText(interfaceName) +
+      DecimalText(static_cast<unsigned>(server)) + u", interface " + WidenText(interfaceName) +
       u", range " + FormatDottedQuad(settings.first) + u"-" + FormatDottedQuad(settings.last) +
-      u" (" + Num(count) + (count == 1 ? u" address" : u" addresses") + u"), mask " +
+      u" (" + DecimalText(count) + (count == 1 ? u" address" : u" addresses") + u"), mask " +
       FormatDottedQuad(settings.mask) + u", router " + FormatDottedQuad(settings.gateway) +
-      u", lease " + Num(served) + u" seconds.";
+      u", lease " + DecimalText(served) + u" seconds.";
   if (served != settings.leaseSeconds) {
-    message += u" DuringTime " + Num(settings.leaseSeconds) +
-               u" was raised to dnsmasq's shortest lease of " + Num(served) + u" seconds.";
+    message += u" DuringTime " + DecimalText(settings.leaseSeconds) +
+               u" was raised to dnsmasq's shortest lease of " + DecimalText(served) + u" seconds.";
   }
   return {kSettingsSound, message};
 }
