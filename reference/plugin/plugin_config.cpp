@@ -1,10 +1,12 @@
 // The reference plugin's own settings, read from its profile file.
 #include "plugin_config.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
 #include "platform/profile.h"
+#include "platform/text.h"
 #include "settings_check.h"
 
 namespace dhcp_plugin {
@@ -13,6 +15,7 @@ namespace {
 
 // Longer values are cut by the reader; no sound value comes near this.
 constexpr std::size_t kValueUnits = 1024;
+constexpr char16_t kStateFolderDefault[] = u"..\\run";
 
 std::u16string Read(const std::u16string& path, const char16_t* key, const char16_t* fallback) {
   std::array<char16_t, kValueUnits> buffer{};
@@ -30,46 +33,72 @@ std::u16string Lower(std::u16string text) {
   return text;
 }
 
-bool IsAbsoluteProgram(const std::u16string& path) {
-  return path.empty() || path.front() == u'/';
+// A setting's path as a native path, "\" read as "/"; nothing when it holds an unpaired
+// surrogate or a NUL, which no file name can.
+std::optional<std::filesystem::path> NativePath(std::u16string text) {
+  std::replace(text.begin(), text.end(), u'\\', u'/');
+  std::string utf8;
+  if (!platform::Utf16ToUtf8(text, utf8) || utf8.find('\0') != std::string::npos) {
+    return std::nullopt;
+  }
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// "check, auto, dnsmasq or kea": every value Engine may take.
+std::u16string KnownEngines() {
+  std::u16string list = u"check, auto";
+  for (std::size_t i = 0; i < std::size(kEngineNames); ++i) {
+    list +=
+        (i + 1 == std::size(kEngineNames) ? u" or " : u", ") + std::u16string(kEngineNames[i].name);
+  }
+  return list;
 }
 
 }  // namespace
+
+std::filesystem::path PluginConfig::ProgramOf(EngineKind kind) const {
+  const auto found = programs.find(kind);
+  return found == programs.end() ? std::filesystem::path() : found->second;
+}
 
 PluginConfig ReadPluginConfig(const std::u16string& path) {
   PluginConfig config;
   config.engineText = Read(path, u"Engine", u"");
   config.interfaceName = Read(path, u"Interface", u"");
-  config.stateFolder = Read(path, u"StateFolder", u"..\\run");
-  config.dnsmasqProgram = Read(path, u"DnsmasqProgram", u"");
-  config.keaProgram = Read(path, u"KeaProgram", u"");
-  if (config.stateFolder.empty()) {
-    config.stateFolder = u"..\\run";
+  config.stateFolderText = Read(path, u"StateFolder", kStateFolderDefault);
+  if (config.stateFolderText.empty()) {
+    config.stateFolderText = kStateFolderDefault;
   }
+  config.stateFolder = NativePath(config.stateFolderText);
 
   const std::u16string engine = Lower(config.engineText);
+  const auto* const named =
+      std::find_if(std::begin(kEngineNames), std::end(kEngineNames),
+                   [&](const EngineName& entry) { return engine == entry.name; });
   if (engine.empty() || engine == u"check") {
     config.engine = EngineKind::kCheck;
   } else if (engine == u"auto") {
     config.engine = EngineKind::kAuto;
-  } else if (engine == u"dnsmasq") {
-    config.engine = EngineKind::kDnsmasq;
-  } else if (engine == u"kea") {
-    config.engine = EngineKind::kKea;
+  } else if (named != std::end(kEngineNames)) {
+    config.engine = named->kind;
   } else {
     config.fault = u"Engine \"" + QuoteForMessage(config.engineText) +
-                   u"\" in [ENGINE] of ..\\config\\mekDHCPPluginu.ini is not known; write check, "
-                   u"auto, dnsmasq or kea.";
+                   u"\" in [ENGINE] of ..\\config\\mekDHCPPluginu.ini is not known; write " +
+                   KnownEngines() + u".";
     return config;
   }
-  for (const auto& [key, value] : {std::pair{u"DnsmasqProgram", &config.dnsmasqProgram},
-                                   std::pair{u"KeaProgram", &config.keaProgram}}) {
-    if (!IsAbsoluteProgram(*value)) {
-      config.fault = std::u16string(key) + u" \"" + QuoteForMessage(*value) +
-                     u"\" in [ENGINE] of ..\\config\\mekDHCPPluginu.ini is not an absolute path; "
-                     u"engines are never looked up on PATH.";
+  for (const EngineName& entry : kEngineNames) {
+    const std::u16string value = Read(path, entry.programKey, u"");
+    std::optional<std::filesystem::path> program =
+        value.empty() ? std::filesystem::path(entry.defaultProgram) : NativePath(value);
+    if (!program || (!value.empty() && value.front() != u'/')) {
+      config.fault =
+          std::u16string(entry.programKey) + u" \"" + QuoteForMessage(value) +
+          u"\" in [ENGINE] of ..\\config\\mekDHCPPluginu.ini is not " +
+          (program ? u"an absolute path; engines are never looked up on PATH." : u"a usable path.");
       return config;
     }
+    config.programs[entry.kind] = std::move(*program);
   }
   return config;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace safe_file {
@@ -70,6 +71,10 @@ Descriptor OpenRegularForAppend(int folderFd, const char* name) noexcept;
 // Writes all of data to fd, going on after partial writes and interrupted calls. Returns false on
 // any other failure.
 bool WriteAll(int fd, std::string_view data) noexcept;
+
+// Reads fd to its end, appending to text, until text holds at least limit bytes. Returns false
+// on a read error (interrupted calls are retried). May throw std::bad_alloc.
+bool ReadAll(int fd, std::string& text, std::size_t limit);
 
 // AppendRotating within an open folder.
 bool AppendRotatingAt(int folderFd, const char* name, const char* oldName, std::string_view data,

@@ -320,4 +320,31 @@ CheckResult CheckSettings(const DhcpSettings& settings) {
                               DecimalText(*lease) + u" seconds."};
 }
 
+std::u16string WidenText(std::string_view text) {
+  std::u16string wide;
+  if (platform::Utf8ToUtf16(text, wide)) {
+    return wide;
+  }
+  wide.clear();
+  for (const char c : text) {
+    wide += static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'?';
+  }
+  return wide;
+}
+
+std::optional<ServeSettings> ToServeSettings(const DhcpSettings& settings) {
+  if (CheckSettings(settings).code != kSettingsSound) {
+    return std::nullopt;
+  }
+  ServeSettings serve;
+  serve.mask = *ParseDottedQuad(settings.subnetMask);
+  serve.prefix = *MaskPrefixLength(serve.mask);
+  serve.gateway = *ParseDottedQuad(settings.gateway);
+  const Ipv4Range range = *ParseRange(settings.rangeIp);
+  serve.first = range.first;
+  serve.last = range.last;
+  serve.leaseSeconds = *ParseLeaseSeconds(settings.duringTime);
+  return serve;
+}
+
 }  // namespace dhcp_plugin

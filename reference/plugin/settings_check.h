@@ -51,6 +51,10 @@ std::optional<std::uint64_t> ParseLeaseSeconds(std::u16string_view text);
 // units is cut to its first 64 (never inside a surrogate pair) followed by "...".
 std::u16string QuoteForMessage(std::u16string_view value);
 
+// UTF-8 text from an engine or the system as UTF-16; text that is not UTF-8 keeps its ASCII bytes
+// and has '?' for every other byte.
+std::u16string WidenText(std::string_view text);
+
 // An address block that no DHCP server can lease from: "this network" 0.0.0.0/8, loopback
 // 127.0.0.0/8, link-local 169.254.0.0/16, multicast 224.0.0.0/4 and reserved 240.0.0.0/4, which
 // holds the limited broadcast address 255.255.255.255. Private ranges, the shared address space
@@ -107,5 +111,20 @@ struct CheckResult {
 // Checks the settings in the order SubNetMask, Gateway, DuringTime, RangeIp and reports the first
 // fault found, or kSettingsSound with a summary of the accepted settings.
 CheckResult CheckSettings(const DhcpSettings& settings);
+
+// The settings a server is started with: the values CheckSettings accepted, as numbers.
+struct ServeSettings {
+  Ipv4 mask = 0;
+  int prefix = 0;
+  Ipv4 gateway = 0;
+  Ipv4 first = 0;
+  Ipv4 last = 0;
+  std::uint64_t leaseSeconds = 0;
+
+  Ipv4 Network() const { return gateway & mask; }
+};
+
+// The four settings as numbers, or nothing when CheckSettings would not accept them.
+std::optional<ServeSettings> ToServeSettings(const DhcpSettings& settings);
 
 }  // namespace dhcp_plugin

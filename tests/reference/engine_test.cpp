@@ -1,23 +1,20 @@
-// Tests of the engine layer's own logic: names, identity checks, configuration text, settings.
+// Tests of the engine layer's own logic: names, identity checks, configuration text, reasons.
 #include <gtest/gtest.h>
-
-#if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
-#endif
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include "engine.h"
-#include "plugin_config.h"
+#include "engines.h"
+#include "interfaces.h"
+#include "process.h"
 #include "safe_file.h"
+#include "state_folder.h"
 #include "temp_folder.h"
 
-namespace fs = std::filesystem;
 using namespace dhcp_plugin;
 
 namespace {
@@ -154,29 +151,38 @@ TEST(EngineFailure, TheReasonIsTheEnginesFirstComplaint) {
   const std::string keaError =
       "2026-12-08 08:00:00.123 ERROR [kea-dhcp4.dhcp4/42.7] DHCP4_CONFIG_LOAD_FAIL configuration "
       "error using file: /srv/run/kea-dhcp4.json, reason: bad subnet";
+  const DhcpEngine& dnsmasq = DnsmasqEngine();
+  const DhcpEngine& kea = KeaEngine();
   const struct {
+    const DhcpEngine& engine;
     std::string appended;
     std::string reason;
   } cases[] = {
-      {"", "no reason given"},
-      {"\n\n", "no reason given"},
-      {"dnsmasq: failed to create listening socket: Address in use\n",
+      {dnsmasq, "", "no reason given"},
+      {kea, "\n\n", "no reason given"},
+      {dnsmasq, "dnsmasq: failed to create listening socket: Address in use\n",
        "failed to create listening socket: Address in use"},
-      {"started\ndnsmasq: bad option at line 3\ndnsmasq: second\n", "bad option at line 3"},
-      {keaError + "\n", "bad subnet"},
-      {"2026-12-08 08:00:00.1 WARN [kea-dhcp4.dhcp4/42.7] DHCP4_MULTI_THREADING_INFO x\n" +
+      {dnsmasq, "started\ndnsmasq: bad option at line 3\ndnsmasq: second\n",
+       "bad option at line 3"},
+      {kea, keaError + "\n", "bad subnet"},
+      {kea,
+       "2026-12-08 08:00:00.1 WARN [kea-dhcp4.dhcp4/42.7] DHCP4_MULTI_THREADING_INFO x\n" +
            keaError + "\n",
        "bad subnet"},
-      {"2026-12-08 08:00:00.1 FATAL [kea-dhcp4.dhcp4/42.7] DHCP4_INIT_FAIL failed to open socket",
+      {kea,
+       "2026-12-08 08:00:00.1 FATAL [kea-dhcp4.dhcp4/42.7] DHCP4_INIT_FAIL failed to open socket",
        "failed to open socket"},
-      {"first\nlast words\n\n", "last words"},
+      {dnsmasq, "first\nlast words\n\n", "last words"},
+      {kea, "first\nlast words\n\n", "last words"},
+      // Each engine reads only its own kind of complaint.
+      {dnsmasq, keaError + "\nlast\n", "last"},
+      {kea, "dnsmasq: not Kea's\nlast\n", "last"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ReasonFromLog(c.appended), c.reason) << c.appended;
+    EXPECT_EQ(c.engine.ReasonFromLog(c.appended), c.reason) << c.appended;
   }
 }
 
-#if !defined(_WIN32)
 TEST(EngineFailure, TheReasonIsReadFromWhereTheStartBeganInALongLog) {
   const std::string filler(100, 'x');
   std::string earlier = "dnsmasq: an earlier failure\n";
@@ -202,7 +208,7 @@ TEST(EngineFailure, TheReasonIsReadFromWhereTheStartBeganInALongLog) {
     folder.Write("engine.log", earlier.substr(0, c.before) + c.appended);
     const safe_file::Descriptor fd = safe_file::OpenFolderNoFollow(folder.path(), false);
     ASSERT_TRUE(static_cast<bool>(fd));
-    EXPECT_EQ(ReasonFromLogFile(fd.Get(), c.offset), c.reason) << c.what;
+    EXPECT_EQ(DnsmasqEngine().ReasonFromLog(EngineLogFrom(fd.Get(), c.offset)), c.reason) << c.what;
   }
 }
 
@@ -247,12 +253,12 @@ TEST(EngineProcesses, OutputArrivesWhenTheLauncherStartedWithStdioClosed) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "closed: " << closed.size();
   }
 }
-#endif
 
 TEST(EngineConfig, DnsmasqServesOneInterfaceAndNoDns) {
-  const EnginePaths paths = EnginePaths::In("/srv/run", EngineKind::kDnsmasq);
+  const DhcpEngine& dnsmasq = DnsmasqEngine();
+  const EnginePaths paths = PathsOf(dnsmasq, "/srv/run");
   EXPECT_EQ(paths.config, "/srv/run/dnsmasq.conf");
-  const std::string text = DnsmasqConfig(Sample(u"3600"), "vs1", paths);
+  const std::string text = dnsmasq.Configuration(Sample(u"3600"), "vs1", paths);
   for (const char* line :
        {"\nport=0\n", "\ninterface=vs1\n", "\nbind-interfaces\n",
         "\ndhcp-range=198.51.100.100,198.51.100.200,255.255.255.0,3600\n",
@@ -261,28 +267,39 @@ TEST(EngineConfig, DnsmasqServesOneInterfaceAndNoDns) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
   // A lease below dnsmasq's shortest is written as the one it serves.
-  EXPECT_NE(DnsmasqConfig(Sample(u"60"), "vs1", paths).find(",255.255.255.0,120\n"),
+  EXPECT_NE(dnsmasq.Configuration(Sample(u"60"), "vs1", paths).find(",255.255.255.0,120\n"),
             std::string::npos);
-  EXPECT_EQ(ServedLeaseSeconds(EngineKind::kDnsmasq, 60), 120U);
-  EXPECT_EQ(ServedLeaseSeconds(EngineKind::kKea, 60), 60U);
-  EXPECT_EQ(ServedLeaseSeconds(EngineKind::kDnsmasq, 4294967294U), 4294967294U);
+  EXPECT_EQ(dnsmasq.ServedLeaseSeconds(60), 120U);
+  EXPECT_EQ(KeaEngine().ServedLeaseSeconds(60), 60U);
+  EXPECT_EQ(dnsmasq.ServedLeaseSeconds(4294967294U), 4294967294U);
 }
 
 TEST(EngineConfig, KeaServesOneInterfaceAndFailsOnAClosedSocket) {
-  const EnginePaths paths = EnginePaths::In("/srv/run", EngineKind::kKea);
+  const DhcpEngine& kea = KeaEngine();
+  const EnginePaths paths = PathsOf(kea, "/srv/run");
   EXPECT_EQ(paths.config, "/srv/run/kea-dhcp4.json");
   ServeSettings settings = Sample(u"4294967294");
   settings.mask = 0xFFFFFF80;
   settings.prefix = 25;
-  const std::string text = KeaConfig(settings, "vs1", paths);
-  for (const char* part :
-       {"\"interfaces\": [\"vs1\"]", "\"service-sockets-require-all\": true",
-        "\"socket-name\": \"/srv/run/kea4.sock\"", "\"name\": \"/srv/run/kea-leases4.csv\"",
-        "\"valid-lifetime\": 4294967294,", "\"subnet\": \"198.51.100.0/25\"",
-        "\"pool\": \"198.51.100.100 - 198.51.100.200\"", "\"data\": \"198.51.100.1\"",
-        "\"output\": \"/srv/run/engine.log\""}) {
-    EXPECT_NE(text.find(part), std::string::npos) << part;
-  }
+  const auto config = nlohmann::json::parse(kea.Configuration(settings, "vs1", paths));
+  const auto& dhcp4 = config.at("Dhcp4");
+  EXPECT_EQ(
+      dhcp4.at("interfaces-config"),
+      nlohmann::json::parse(R"({"interfaces": ["vs1"], "service-sockets-require-all": true})"));
+  EXPECT_EQ(dhcp4.at("control-socket").at("socket-name"), "/srv/run/kea4.sock");
+  EXPECT_EQ(dhcp4.at("lease-database").at("name"), "/srv/run/kea-leases4.csv");
+  EXPECT_EQ(dhcp4.at("lease-database").at("persist"), true);
+  EXPECT_EQ(dhcp4.at("valid-lifetime"), 4294967294U);
+  EXPECT_EQ(dhcp4.at("authoritative"), true);
+  ASSERT_EQ(dhcp4.at("subnet4").size(), 1U);
+  const auto& subnet = dhcp4.at("subnet4").at(0);
+  EXPECT_EQ(subnet.at("subnet"), "198.51.100.0/25");
+  EXPECT_EQ(subnet.at("pools"),
+            nlohmann::json::parse(R"([{"pool": "198.51.100.100 - 198.51.100.200"}])"));
+  EXPECT_EQ(subnet.at("option-data"),
+            nlohmann::json::parse(R"([{"name": "routers", "data": "198.51.100.1"}])"));
+  EXPECT_EQ(dhcp4.at("loggers").at(0).at("output_options").at(0).at("output"),
+            "/srv/run/engine.log");
 }
 
 TEST(EngineConfig, InterfacesInTheGatewaysSubnet) {
@@ -305,67 +322,17 @@ TEST(EngineMessages, OutsideTextIsQuoted) {
        u"interfaces that would fit: vs1, eth0.10"},
       {"names from the system", FittingInterfacesText({"a@b", "c\nd", "e\xff"}),
        u"interfaces that would fit: a?b, c?d, e?"},
-      {"dnsmasq", VersionText(EngineKind::kDnsmasq, "Dnsmasq version 2.90  Copyright (c) 2000"),
+      {"dnsmasq", VersionText(DnsmasqEngine(), "Dnsmasq version 2.90  Copyright (c) 2000"),
        u" 2.90"},
-      {"dnsmasq without a version", VersionText(EngineKind::kDnsmasq, "usage: dnsmasq"), u""},
-      {"kea", VersionText(EngineKind::kKea, "2.6.1"), u" 2.6.1"},
-      {"kea, second line", VersionText(EngineKind::kKea, "2.6.1\nmore"), u" 2.6.1"},
-      {"any program", VersionText(EngineKind::kKea, "x@y\tz\x01"), u" x?y?z?"},
-      {"dnsmasq, odd version", VersionText(EngineKind::kDnsmasq, "version 2@9\r"), u" 2?9?"},
-      {"nothing", VersionText(EngineKind::kKea, ""), u""},
+      {"dnsmasq without a version", VersionText(DnsmasqEngine(), "usage: dnsmasq"), u""},
+      {"kea", VersionText(KeaEngine(), "2.6.1"), u" 2.6.1"},
+      {"kea, second line", VersionText(KeaEngine(), "2.6.1\nmore"), u" 2.6.1"},
+      {"any program", VersionText(KeaEngine(), "x@y\tz\x01"), u" x?y?z?"},
+      {"dnsmasq, odd version", VersionText(DnsmasqEngine(), "version 2@9\r"), u" 2?9?"},
+      {"nothing", VersionText(KeaEngine(), ""), u""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.shown, c.expected) << c.what;
-  }
-}
-
-TEST(EngineConfig, OnlyCheckedSettingsBecomeServeSettings) {
-  EXPECT_FALSE(
-      ToServeSettings({u"255.255.255.0", u"198.51.100.1", u"0", u"198.51.100.2-198.51.100.3"}));
-  const ServeSettings s = Sample(u"600");
-  EXPECT_EQ(s.prefix, 24);
-  EXPECT_EQ(s.Network(), 0xC6336400U);
-  EXPECT_EQ(s.first, 0xC6336464U);
-  EXPECT_EQ(s.last, 0xC63364C8U);
-  EXPECT_EQ(s.leaseSeconds, 600U);
-}
-
-TEST(PluginSettings, EngineSectionReadsWithDefaults) {
-  const test_support::TempFolder folder("dhcp-plugin-config-");
-  const fs::path file = folder.path() / "mekDHCPPluginu.ini";
-  const std::u16string path = file.u16string();
-  const struct {
-    const char* text;
-    EngineKind engine;
-    const char16_t* interfaceName;
-    const char16_t* stateFolder;
-    bool fault;
-  } cases[] = {
-      {nullptr, EngineKind::kCheck, u"", u"..\\run", false},
-      {"[ENGINE]\n", EngineKind::kCheck, u"", u"..\\run", false},
-      {"[engine]\nEngine=DNSMASQ\nInterface=vs1\n", EngineKind::kDnsmasq, u"vs1", u"..\\run",
-       false},
-      {"[ENGINE]\nEngine=kea\nStateFolder=/srv/run\n", EngineKind::kKea, u"", u"/srv/run", false},
-      {"[ENGINE]\nEngine = Auto \nStateFolder=\n", EngineKind::kAuto, u"", u"..\\run", false},
-      {"[ENGINE]\nEngine=check\nInterface=eth0\n", EngineKind::kCheck, u"eth0", u"..\\run", false},
-      {"[ENGINE]\nEngine=dhcpd\n", EngineKind::kCheck, u"", u"..\\run", true},
-      {"[ENGINE]\nEngine=kea\nKeaProgram=kea-dhcp4\n", EngineKind::kKea, u"", u"..\\run", true},
-      {"[ENGINE]\nEngine=auto\nDnsmasqProgram=bin/dnsmasq\n", EngineKind::kAuto, u"", u"..\\run",
-       true},
-      {"[OTHER]\nEngine=kea\n", EngineKind::kCheck, u"", u"..\\run", false},
-  };
-  for (const auto& c : cases) {
-    fs::remove(file);
-    if (c.text != nullptr) {
-      std::ofstream(file, std::ios::binary) << c.text;
-    }
-    const PluginConfig config = ReadPluginConfig(path);
-    const std::string shown = c.text == nullptr ? "(no file)" : c.text;
-    EXPECT_EQ(config.engine, c.engine) << shown;
-    EXPECT_EQ(config.interfaceName, c.interfaceName) << shown;
-    EXPECT_EQ(config.stateFolder, c.stateFolder) << shown;
-    EXPECT_EQ(!config.fault.empty(), c.fault) << shown;
-    EXPECT_EQ(config.fault.find(u'@'), std::u16string::npos);
   }
 }
 

@@ -275,4 +275,18 @@ TEST(SettingsCheck, RefusesSubnetsNoServerCanLeaseFrom) {
   }
 }
 
+TEST(SettingsCheck, OnlyCheckedSettingsBecomeServeSettings) {
+  EXPECT_FALSE(dhcp_plugin::ToServeSettings(
+      {u"255.255.255.0", u"198.51.100.1", u"0", u"198.51.100.2-198.51.100.3"}));
+  const std::optional<dhcp_plugin::ServeSettings> sound = dhcp_plugin::ToServeSettings(
+      {u"255.255.255.0", u"198.51.100.1", u"600", u"198.51.100.100-198.51.100.200"});
+  ASSERT_TRUE(sound);
+  const dhcp_plugin::ServeSettings& s = *sound;
+  EXPECT_EQ(s.prefix, 24);
+  EXPECT_EQ(s.Network(), 0xC6336400U);
+  EXPECT_EQ(s.first, 0xC6336464U);
+  EXPECT_EQ(s.last, 0xC63364C8U);
+  EXPECT_EQ(s.leaseSeconds, 600U);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 
 namespace safe_file {
@@ -57,6 +58,21 @@ bool WriteAll(int fd, std::string_view data) noexcept {
       return false;
     }
     data.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+bool ReadAll(int fd, std::string& text, std::size_t limit) {
+  std::array<char, 4096> chunk{};
+  while (text.size() < limit) {
+    const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      return got == 0;
+    }
+    text.append(chunk.data(), static_cast<std::size_t>(got));
   }
   return true;
 }

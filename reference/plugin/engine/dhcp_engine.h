@@ -1,0 +1,86 @@
+// One DHCP server engine behind the engine layer: the interface each engine's file implements.
+// The shared layer (server.cpp) calls engines only through it; process.h and state_folder.h lie
+// below every engine and know none of them.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine.h"
+#include "state_folder.h"
+
+namespace dhcp_plugin {
+
+// Where an engine keeps its files: absolute paths in the state folder.
+struct EnginePaths {
+  std::string folder;  // the state folder, absolute, without a trailing "/"
+  std::string config;  // the generated configuration
+  std::string leases;  // the lease file
+  std::string log;     // the engines' shared log
+};
+
+// What an engine's start works with.
+struct StartContext {
+  std::string program;        // the engine's program, absolute
+  const StateFolder& folder;  // open and locked
+  const EnginePaths& paths;   // its configuration there is written
+  int log;                    // the engine log, open for appending: its stdout and stderr
+  std::uint64_t logOffset;    // the log's size before this start
+};
+
+class DhcpEngine {
+ public:
+  DhcpEngine() = default;
+  DhcpEngine(const DhcpEngine&) = delete;
+  DhcpEngine& operator=(const DhcpEngine&) = delete;
+  virtual ~DhcpEngine() = default;
+
+  virtual EngineKind Kind() const = 0;
+  // The engine in messages: "dnsmasq", "Kea".
+  virtual std::u16string_view Name() const = 0;
+  // The Debian package that installs it, for the message when none is installed.
+  virtual std::u16string_view Package() const = 0;
+  // Its configuration and lease file names in the state folder.
+  virtual std::string_view ConfigName() const = 0;
+  virtual std::string_view LeaseName() const = 0;
+  // The pid files it writes in the state folder, by which a server an earlier run started is
+  // found.
+  virtual std::vector<std::string> PidFiles() const = 0;
+  // Whether its files fit in the state folder at path (a control socket's path has a limit).
+  virtual bool FitsFolder(const std::string& /*path*/) const { return true; }
+
+  // The lease time it serves for the requested one.
+  virtual std::uint64_t ServedLeaseSeconds(std::uint64_t requested) const { return requested; }
+  // Its configuration file, made only from checked values: interfaceName passed
+  // IsPlainInterfaceName and the paths IsSafeStatePath.
+  virtual std::string Configuration(const ServeSettings& settings, const std::string& interfaceName,
+                                    const EnginePaths& paths) const = 0;
+
+  // The argument that makes its program print its version, and the version that output's first
+  // line tells ("" when it tells none).
+  virtual std::string_view VersionOption() const = 0;
+  virtual std::string VersionOf(std::string_view firstLine) const = 0;
+
+  // Starts the server from the written configuration and waits until it serves; on success
+  // server is the serving process. A failure leaves nothing of this start running.
+  virtual EngineResult Start(const StartContext& context, pid_t& server) const = 0;
+  // Why a start failed, from the text it appended to the engine log: the engine's own
+  // complaint, else the last line; "no reason given" when there is none. Quote it for a message.
+  virtual std::string ReasonFromLog(std::string_view appended) const = 0;
+};
+
+// The paths of engine's files in the state folder at path.
+EnginePaths PathsOf(const DhcpEngine& engine, const std::string& folder);
+
+// The version that engine's program printed first, as " VERSION" quoted with QuoteForMessage, or
+// "" when it tells none.
+std::u16string VersionText(const DhcpEngine& engine, std::string_view firstLine);
+
+// The last line of text that is not empty, or "no reason given".
+std::string LastLineOf(std::string_view text);
+
+}  // namespace dhcp_plugin

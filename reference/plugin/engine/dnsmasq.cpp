@@ -1,0 +1,163 @@
+// dnsmasq as the DHCP server engine: its configuration, start and failure reasons.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "engines.h"
+#include "process.h"
+
+namespace dhcp_plugin {
+
+namespace {
+
+constexpr milliseconds kStartWait{10000};
+constexpr char kPidName[] = "dnsmasq.pid";
+// The shortest lease dnsmasq hands out; a shorter DuringTime is raised to it.
+constexpr std::uint64_t kMinLeaseSeconds = 120;
+
+std::string Quad(Ipv4 address) {
+  return std::to_string(address >> 24U) + "." + std::to_string((address >> 16U) & 0xFFU) + "." +
+         std::to_string((address >> 8U) & 0xFFU) + "." + std::to_string(address & 0xFFU);
+}
+
+bool Holds(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+class Dnsmasq final : public DhcpEngine {
+ public:
+  EngineKind Kind() const override { return EngineKind::kDnsmasq; }
+  std::u16string_view Name() const override { return u"dnsmasq"; }
+  std::u16string_view Package() const override { return u"dnsmasq-base"; }
+  std::string_view ConfigName() const override { return "dnsmasq.conf"; }
+  std::string_view LeaseName() const override { return "dnsmasq.leases"; }
+  std::vector<std::string> PidFiles() const override { return {kPidName}; }
+
+  std::uint64_t ServedLeaseSeconds(std::uint64_t requested) const override {
+    return std::max(requested, kMinLeaseSeconds);
+  }
+
+  // DHCP only (port=0), on that one interface.
+  std::string Configuration(const ServeSettings& settings, const std::string& interfaceName,
+                            const EnginePaths& paths) const override {
+    const std::uint64_t lease = ServedLeaseSeconds(settings.leaseSeconds);
+    return "# Written by the DHCP plugin at each start; changes are lost.\n"
+           "port=0\n"
+           "interface=" +
+           interfaceName +
+           "\n"
+           "bind-interfaces\n"
+           "no-hosts\n"
+           "no-resolv\n"
+           "dhcp-range=" +
+           Quad(settings.first) + "," + Quad(settings.last) + "," + Quad(settings.mask) + "," +
+           std::to_string(lease) +
+           "\n"
+           "dhcp-option=option:router," +
+           Quad(settings.gateway) +
+           "\n"
+           "dhcp-authoritative\n"
+           "dhcp-leasefile=" +
+           paths.leases +
+           "\n"
+           "pid-file=" +
+           paths.folder + "/" + kPidName +
+           "\n"
+           "log-facility=" +
+           paths.log +
+           "\n"
+           "log-dhcp\n";
+  }
+
+  std::string_view VersionOption() const override { return "--version"; }
+
+  // "Dnsmasq version 2.90  Copyright ..."
+  std::string VersionOf(std::string_view firstLine) const override {
+    const std::size_t at = firstLine.find("version ");
+    if (at == std::string_view::npos) {
+      return "";
+    }
+    const std::string_view version = firstLine.substr(at + 8);
+    return std::string(version.substr(0, version.find(' ')));
+  }
+
+  // Its starting process exits once the daemon has bound its sockets, with 0, or 1
+  // (configuration), 2 (a socket; "Permission denied" when not root), 3 (a file).
+  EngineResult Start(const StartContext& context, pid_t& server) const override {
+    const Command command{{context.program, "--conf-file=" + context.paths.config},
+                          {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}};
+    const pid_t child = Spawn(command, context.log, false, -1);
+    if (child < 0) {
+      return {kEngineStartFailed,
+              u"dnsmasq could not be run (" + WidenText(std::strerror(errno)) + u")."};
+    }
+    const int status = WaitExit(child, kStartWait);
+    const std::string reason =
+        status == 0 ? "" : ReasonFromLog(EngineLogFrom(context.folder.fd.Get(), context.logOffset));
+    const std::u16string why = u"dnsmasq did not start: " + Quoted(reason) + u".";
+    switch (status) {
+      case 0:
+        break;
+      case 1:
+        return {kEngineConfigRefused, why};
+      case 2:
+        return {Holds(reason, "ermission denied") ? kNotRoot : kEngineCannotBind, why};
+      case 3:
+        return {kEngineFileFailure, why};
+      case -1:
+        return {kEngineStartFailed, u"dnsmasq did not finish starting within 10 seconds" +
+                                        StopHalfStarted(context) + u"."};
+      default:
+        return {kEngineStartFailed, why};
+    }
+    std::string pidText;
+    const std::optional<pid_t> pid =
+        ReadFileAt(context.folder.fd.Get(), kPidName, pidText) ? ParsePid(pidText) : std::nullopt;
+    if (!pid) {
+      return {kEngineStartFailed, u"dnsmasq started but wrote no pid file."};
+    }
+    server = *pid;
+    return {};
+  }
+
+  // The first "dnsmasq: " line is its complaint.
+  std::string ReasonFromLog(std::string_view appended) const override {
+    constexpr std::string_view kPrefix = "dnsmasq: ";
+    for (std::size_t at = 0; at < appended.size();) {
+      const std::size_t end = std::min(appended.find('\n', at), appended.size());
+      if (appended.substr(at, kPrefix.size()) == kPrefix) {
+        return std::string(appended.substr(at + kPrefix.size(), end - at - kPrefix.size()));
+      }
+      at = end + 1;
+    }
+    return LastLineOf(appended);
+  }
+
+ private:
+  // After a start that timed out: the daemon it may already have forked, found through its pid
+  // file and identity, is stopped. Returns what became of it, for the message.
+  static std::u16string StopHalfStarted(const StartContext& context) {
+    std::string pidText;
+    const std::optional<pid_t> pid =
+        ReadFileAt(context.folder.fd.Get(), kPidName, pidText) ? ParsePid(pidText) : std::nullopt;
+    const Fd process = pid ? OpenProcess(*pid) : Fd();
+    if (!pid || (!static_cast<bool>(process) && errno == ESRCH) ||
+        !IsOurServer(FactsOf(*pid), {Canonical(context.program)}, context.paths.config)) {
+      return u"";
+    }
+    return StopProcess(process, *pid)
+               ? u"; its daemon was stopped"
+               : u"; its daemon (pid " + DecimalText(static_cast<unsigned>(*pid)) +
+                     u") did not stop";
+  }
+};
+
+}  // namespace
+
+const DhcpEngine& DnsmasqEngine() {
+  static const Dnsmasq engine;
+  return engine;
+}
+
+}  // namespace dhcp_plugin

@@ -1,0 +1,48 @@
+// The table of engines, and what every engine shares.
+#include "engines.h"
+
+#include <array>
+
+namespace dhcp_plugin {
+
+std::span<const DhcpEngine* const> Engines() {
+  static const std::array<const DhcpEngine*, 2> engines{&DnsmasqEngine(), &KeaEngine()};
+  return engines;
+}
+
+const DhcpEngine* FindEngine(EngineKind kind) {
+  for (const DhcpEngine* engine : Engines()) {
+    if (engine->Kind() == kind) {
+      return engine;
+    }
+  }
+  return nullptr;
+}
+
+EnginePaths PathsOf(const DhcpEngine& engine, const std::string& folder) {
+  return {folder, folder + "/" + std::string(engine.ConfigName()),
+          folder + "/" + std::string(engine.LeaseName()), folder + "/" + kEngineLogName};
+}
+
+std::u16string VersionText(const DhcpEngine& engine, std::string_view firstLine) {
+  const std::string version = engine.VersionOf(firstLine.substr(0, firstLine.find('\n')));
+  return version.empty() ? u"" : u" " + QuoteForMessage(WidenText(version));
+}
+
+std::string LastLineOf(std::string_view text) {
+  std::string last;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) {
+      end = text.size();
+    }
+    if (end > start) {
+      last = text.substr(start, end - start);
+    }
+    start = end + 1;
+  }
+  return last.empty() ? "no reason given" : last;
+}
+
+}  // namespace dhcp_plugin

@@ -1,0 +1,206 @@
+// Kea (kea-dhcp4) as the DHCP server engine: its configuration, start and failure reasons.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+
+#include "engines.h"
+#include "process.h"
+
+namespace dhcp_plugin {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr milliseconds kStartWait{10000};
+constexpr std::size_t kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
+constexpr char kSocketName[] = "kea4.sock";
+constexpr char kPidName[] = "kea-dhcp4.kea-dhcp4.pid";  // KEA_PIDFILE_DIR/<config>.kea-dhcp4.pid
+constexpr std::uint64_t kLogRotateBytes = 1 << 20;
+
+std::string Quad(Ipv4 address) {
+  return std::to_string(address >> 24U) + "." + std::to_string((address >> 16U) & 0xFFU) + "." +
+         std::to_string((address >> 8U) & 0xFFU) + "." + std::to_string(address & 0xFFU);
+}
+
+bool Holds(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string SocketPath(const std::string& folder) {
+  return folder + "/" + kSocketName;
+}
+
+// Sends one command to Kea's control socket and returns its answer, "" when it cannot.
+std::string AskKea(const std::string& socketPath, const char* command) {
+  const Fd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (!static_cast<bool>(fd) || socketPath.size() > kMaxSocketPath) {
+    return "";
+  }
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    return "";
+  }
+  const std::string request = std::string(R"({"command": ")") + command + R"("})";
+  if (send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(request.size())) {
+    return "";
+  }
+  timeval timeout{1, 0};
+  setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string answer;
+  safe_file::ReadAll(fd.Get(), answer, kReadLimit);
+  return answer;
+}
+
+// Kea's log line "<date> <time> LEVEL [logger/pid.thread] MESSAGE_ID text" as "text", and of
+// that only the innermost "reason: ..." when it nests reasons.
+std::string KeaReason(std::string line) {
+  const std::size_t bracket = line.find("] ");
+  const std::size_t id = bracket == std::string::npos ? bracket : line.find(' ', bracket + 2);
+  if (id != std::string::npos) {
+    line.erase(0, id + 1);
+  }
+  const std::size_t reason = line.rfind("reason: ");
+  return reason == std::string::npos ? line : line.substr(reason + 8);
+}
+
+class Kea final : public DhcpEngine {
+ public:
+  EngineKind Kind() const override { return EngineKind::kKea; }
+  std::u16string_view Name() const override { return u"Kea"; }
+  std::u16string_view Package() const override { return u"kea-dhcp4-server"; }
+  std::string_view ConfigName() const override { return "kea-dhcp4.json"; }
+  std::string_view LeaseName() const override { return "kea-leases4.csv"; }
+  std::vector<std::string> PidFiles() const override { return {kPidName}; }
+
+  bool FitsFolder(const std::string& path) const override {
+    return SocketPath(path).size() <= kMaxSocketPath;
+  }
+
+  // The one interface; Kea fails to start when a socket cannot be opened.
+  std::string Configuration(const ServeSettings& settings, const std::string& interfaceName,
+                            const EnginePaths& paths) const override {
+    const std::string network = Quad(settings.Network()) + "/" + std::to_string(settings.prefix);
+    const Json config = {
+        {"Dhcp4",
+         {{"interfaces-config",
+           {{"interfaces", {interfaceName}}, {"service-sockets-require-all", true}}},
+          {"control-socket", {{"socket-type", "unix"}, {"socket-name", SocketPath(paths.folder)}}},
+          {"lease-database", {{"type", "memfile"}, {"persist", true}, {"name", paths.leases}}},
+          {"authoritative", true},
+          {"valid-lifetime", settings.leaseSeconds},
+          {"subnet4",
+           {{{"id", 1},
+             {"subnet", network},
+             {"pools", {{{"pool", Quad(settings.first) + " - " + Quad(settings.last)}}}},
+             {"option-data", {{{"name", "routers"}, {"data", Quad(settings.gateway)}}}}}}},
+          {"loggers",
+           {{{"name", "kea-dhcp4"},
+             {"severity", "INFO"},
+             {"output_options",
+              {{{"output", paths.log}, {"maxsize", kLogRotateBytes}, {"maxver", 1}}}}}}}}}};
+    return config.dump(2) + "\n";
+  }
+
+  std::string_view VersionOption() const override { return "-v"; }
+  // Its first line is the version alone.
+  std::string VersionOf(std::string_view firstLine) const override {
+    return std::string(firstLine);
+  }
+
+  // Kea stays in the foreground: it is started detached, and its control socket is asked until
+  // its sockets are ready; it exits when one cannot be opened (service-sockets-require-all).
+  EngineResult Start(const StartContext& context, pid_t& server) const override {
+    const std::string socketPath = SocketPath(context.folder.path);
+    unlinkat(context.folder.fd.Get(), kSocketName, 0);
+    const Command command{
+        {context.program, "-c", context.paths.config},
+        {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "KEA_PIDFILE_DIR=" + context.folder.path,
+         "KEA_LOCKFILE_DIR=" + context.folder.path}};
+    std::array<int, 2> ends{};
+    if (pipe2(ends.data(), O_CLOEXEC) != 0) {
+      return {kEngineStartFailed, u"Kea could not be run (no pipe)."};
+    }
+    const pid_t child = Spawn(command, context.log, true, ends[1]);
+    close(ends[1]);
+    int started = -1;
+    if (child > 0) {
+      if (read(ends[0], &started, sizeof started) != static_cast<ssize_t>(sizeof started)) {
+        started = -1;
+      }
+      WaitExit(child, kStopWait);
+    }
+    close(ends[0]);
+    if (started <= 0) {
+      return {kEngineStartFailed, u"Kea could not be run."};
+    }
+    const Fd process = OpenProcess(started);
+    const auto deadline = Clock::now() + kStartWait;
+    for (;;) {
+      if (IsGone(started)) {
+        const std::string reason =
+            ReasonFromLog(EngineLogFrom(context.folder.fd.Get(), context.logOffset));
+        const std::u16string why = u"Kea did not start: " + Quoted(reason) + u".";
+        if (Holds(reason, "ermission denied")) {
+          return {kNotRoot, why};
+        }
+        if (Holds(reason, "socket") || Holds(reason, "in use") || Holds(reason, "SOCKET")) {
+          return {kEngineCannotBind, why};
+        }
+        if (Holds(reason, "CONFIG") || Holds(reason, "config") || Holds(reason, "parse")) {
+          return {kEngineConfigRefused, why};
+        }
+        return {kEngineStartFailed, why};
+      }
+      if (Holds(AskKea(socketPath, "status-get"), "\"ready\"")) {
+        break;
+      }
+      if (Clock::now() > deadline) {
+        return {kEngineStartFailed,
+                StopProcess(process, started)
+                    ? u"Kea was not serving within 10 seconds; it was stopped."
+                    : u"Kea was not serving within 10 seconds and did not stop (pid " +
+                          DecimalText(static_cast<unsigned>(started)) + u")."};
+      }
+      std::this_thread::sleep_for(kPoll);
+    }
+    server = started;
+    return {};
+  }
+
+  // Its first error or warning is the cause; later ones follow from it. Its warning that
+  // multi-threading is off is no complaint.
+  std::string ReasonFromLog(std::string_view appended) const override {
+    for (std::size_t at = 0; at < appended.size();) {
+      const std::size_t end = std::min(appended.find('\n', at), appended.size());
+      const std::string line(appended.substr(at, end - at));
+      for (const char* level : {" FATAL ", " ERROR ", " WARN "}) {
+        if (Holds(line, level) && !Holds(line, "MULTI_THREADING")) {
+          return KeaReason(line);
+        }
+      }
+      at = end + 1;
+    }
+    return LastLineOf(appended);
+  }
+};
+
+}  // namespace
+
+const DhcpEngine& KeaEngine() {
+  static const Kea engine;
+  return engine;
+}
+
+}  // namespace dhcp_plugin

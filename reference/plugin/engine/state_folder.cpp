@@ -1,0 +1,179 @@
+// The engines' state folder on Linux: opened without following links, locked, written whole.
+#include "state_folder.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <thread>
+
+namespace dhcp_plugin {
+
+namespace {
+
+constexpr milliseconds kLockWait{15000};
+constexpr off_t kLogLimit = off_t{1} << 20;  // the engine log is moved aside beyond this size
+constexpr char kLockName[] = "engine.lock";
+
+EngineResult Fail(int code, std::u16string message) {
+  return {code, std::move(message)};
+}
+
+bool IsPathCharacter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '.' || c == '-' || c == '/' || c == '+';
+}
+
+}  // namespace
+
+std::u16string Quoted(std::string_view text) {
+  return u"\"" + QuoteForMessage(WidenText(text)) + u"\"";
+}
+
+EngineResult OpenStateFolder(const std::optional<std::filesystem::path>& setting,
+                             const std::u16string& text, StateFolder& folder) {
+  if (!setting) {
+    return Fail(kStateFolderUnsafe,
+                u"StateFolder \"" + QuoteForMessage(text) + u"\" is not a usable path.");
+  }
+  const std::string& path = setting->native();
+  mkdir(path.c_str(), 0700);
+  folder.fd = safe_file::OpenFolderNoFollow(path, false);
+  struct stat info {};
+  const std::u16string named = u"StateFolder " + Quoted(path);
+  if (!static_cast<bool>(folder.fd) || fstat(folder.fd.Get(), &info) != 0) {
+    return Fail(kStateFolderUnsafe,
+                named + u" cannot be opened as a folder (" + WidenText(std::strerror(errno)) +
+                    u"); it must be a folder, not a symbolic link, whose parent exists.");
+  }
+  if (info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return Fail(kStateFolderUnsafe, named +
+                                        u" is writable by others or not owned by the user "
+                                        u"the launcher runs as; make it owner-only (0700).");
+  }
+  std::array<char, PATH_MAX> target{};
+  const std::string self = "/proc/self/fd/" + std::to_string(folder.fd.Get());
+  const ssize_t length = readlink(self.c_str(), target.data(), target.size() - 1);
+  folder.path = length > 0 ? std::string(target.data(), static_cast<std::size_t>(length)) : "";
+  if (!IsSafeStatePath(folder.path)) {
+    return Fail(kStateFolderUnsafe,
+                named + u" resolves to " + Quoted(folder.path) +
+                    u"; use a folder whose absolute path holds only letters, digits and /_.+- "
+                    u"and stays short enough for a control socket.");
+  }
+  // The path is resolved, so each folder above is a real folder; a link found now was put there
+  // since, by someone who may write its parent.
+  for (std::string parent = folder.path; parent.size() > 1;) {
+    parent.erase(std::max<std::size_t>(parent.rfind('/'), 1));
+    if (lstat(parent.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        !IsSafeParentFolder(info.st_uid, info.st_mode, geteuid())) {
+      return Fail(kStateFolderUnsafe,
+                  named + u" lies below " + Quoted(parent) +
+                      u", which belongs to another user or may be written by its group or others "
+                      u"without the sticky bit; every folder above the state folder must belong "
+                      u"to root or the user the launcher runs as and be writable only by them.");
+    }
+  }
+  return {};
+}
+
+EngineResult TakeLock(const StateFolder& folder, Fd& lock) {
+  lock = Fd(openat(folder.fd.Get(), kLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!static_cast<bool>(lock)) {
+    return Fail(kStateFolderUnsafe, u"The lock file in the state folder " + Quoted(folder.path) +
+                                        u" cannot be opened (" + WidenText(std::strerror(errno)) +
+                                        u").");
+  }
+  const auto deadline = Clock::now() + kLockWait;
+  while (flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
+    if (Clock::now() > deadline) {
+      return Fail(kStateBusy, u"Another launcher run is starting the DHCP server in " +
+                                  Quoted(folder.path) + u"; nothing was changed.");
+    }
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  return {};
+}
+
+bool ReadFileAt(int folder, const char* name, std::string& text) {
+  const Fd fd(openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  return static_cast<bool>(fd) && safe_file::ReadAll(fd.Get(), text, kReadLimit);
+}
+
+bool WriteFileAt(int folder, const std::string& name, std::string_view text) {
+  const std::string temporary = name + ".tmp";
+  unlinkat(folder, temporary.c_str(), 0);
+  int raw =
+      openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (raw < 0) {
+    return false;
+  }
+  // No fsync: every start writes the file anew, so only its wholeness matters, not durability.
+  const bool written = safe_file::WriteAll(raw, text);
+  if (close(raw) != 0 || !written ||
+      renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
+    unlinkat(folder, temporary.c_str(), 0);
+    return false;
+  }
+  return true;
+}
+
+Fd OpenEngineLog(int folder, off_t& offset) {
+  struct stat info {};
+  if (fstatat(folder, kEngineLogName, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (!S_ISREG(info.st_mode) || info.st_nlink != 1) {
+      unlinkat(folder, kEngineLogName, 0);  // a link or a FIFO here was not put there by us
+    } else if (info.st_size > kLogLimit) {
+      renameat(folder, kEngineLogName, folder, kEngineLogOldName);
+    }
+  }
+  Fd fd = safe_file::OpenRegularForAppend(folder, kEngineLogName);
+  offset = fd ? lseek(fd.Get(), 0, SEEK_END) : 0;
+  return fd;
+}
+
+std::string EngineLogFrom(int folder, std::uint64_t offset) {
+  const Fd fd(openat(folder, kEngineLogName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info {};
+  std::string text;
+  if (!static_cast<bool>(fd) || fstat(fd.Get(), &info) != 0) {
+    return text;
+  }
+  // A log shorter than before the start was begun anew (the engine rotated it): all of it is new.
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  off_t at = size < offset ? 0 : static_cast<off_t>(offset);
+  std::array<char, 4096> chunk{};
+  while (text.size() < kReadLimit) {
+    const ssize_t got =
+        pread(fd.Get(), chunk.data(), std::min(chunk.size(), kReadLimit - text.size()), at);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      break;
+    }
+    text.append(chunk.data(), static_cast<std::size_t>(got));
+    at += got;
+  }
+  return text;
+}
+
+bool IsSafeStatePath(std::string_view path) {
+  return !path.empty() && path.front() == '/' &&
+         std::all_of(path.begin(), path.end(), IsPathCharacter);
+}
+
+bool IsSafeParentFolder(std::uint32_t owner, std::uint32_t mode, std::uint32_t user) {
+  constexpr std::uint32_t kGroupOrOthersWrite = 0022;
+  constexpr std::uint32_t kSticky = 01000;
+  return (owner == 0 || owner == user) &&
+         ((mode & kGroupOrOthersWrite) == 0 || (mode & kSticky) != 0);
+}
+
+}  // namespace dhcp_plugin
