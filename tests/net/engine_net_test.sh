@@ -2,8 +2,8 @@
 # Real DHCP servers and clients through the launcher, inside private network namespaces.
 #
 # engine_net_test.sh CASE ENGINE LAUNCHER COMPONENT PLUGIN
-#   CASE: serve | no_address | port_taken | missing | stale_pid | concurrent | unsafe_state |
-#         dhclient; ENGINE: dnsmasq | kea
+#   CASE: serve | no_address | port_taken | missing | stale_pid | concurrent | refused |
+#         unsafe_state | dhclient; ENGINE: dnsmasq | kea
 # Exit 0 passed, 1 failed, 77 skipped (not root or a package missing; with CI set: failed).
 set -uo pipefail
 source "$(dirname "$0")/netns.sh"
@@ -160,6 +160,32 @@ unsafe_state)
   [[ -z $(ls -A "$NETNS_TMP/elsewhere") && -z $(ls -A "$deploy/open") ]] ||
     netns_fail "a file was written in a refused folder"
   expect_engines 0
+  ;;
+refused)
+  # A configuration the engine's own test refuses stops nothing: the server started before serves
+  # on. The engine's program is a wrapper whose test fails.
+  netns_link "$server" "$veth_s" 198.51.100.1/24 "$client" "$veth_c"
+  netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}"
+  netns_launch "$server" "$deploy"
+  netns_expect_code 0
+  expect_engines 1
+  wrapper="$NETNS_TMP/refusing-engine"
+  printf '#!/bin/sh
+for a; do case $a in -t|--test) echo "dnsmasq: bad option at line 3"; exit 1;; esac; done
+exec %s "$@"
+' \
+    "$program" >"$wrapper"
+  chmod 755 "$wrapper"
+  netns_settings "$deploy" 255.255.255.0 198.51.100.1 300 198.51.100.20-198.51.100.40
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}" "DnsmasqProgram=$wrapper" "KeaProgram=$wrapper"
+  netns_launch "$server" "$deploy"
+  netns_expect_code 59
+  [[ $ANSWER == *"bad option at line 3"* && $ANSWER == *"Nothing was started or stopped"* ]] ||
+    netns_fail "answer does not give the engine's reason: $ANSWER"
+  expect_engines 1
+  lease=$(netns_udhcpc "$client" "$veth_c" 10)
+  expect_lease "$lease" 198.51.100.100 198.51.100.150 255.255.255.0 198.51.100.1 600
   ;;
 dhclient)
   # ISC dhclient as the client; a lease below dnsmasq's shortest is served as 120 s and said so.

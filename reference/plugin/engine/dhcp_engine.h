@@ -60,6 +60,11 @@ class DhcpEngine {
   virtual std::string Configuration(const ServeSettings& settings, const std::string& interfaceName,
                                     const EnginePaths& paths) const = 0;
 
+  // The command line that makes its program test the configuration file at config and exit:
+  // 0 when it would accept it.
+  virtual std::vector<std::string> TestArguments(const std::string& program,
+                                                 const std::string& config) const = 0;
+
   // The argument that makes its program print its version, and the version that output's first
   // line tells ("" when it tells none).
   virtual std::string_view VersionOption() const = 0;
@@ -72,6 +77,12 @@ class DhcpEngine {
   // complaint, else the last line; "no reason given" when there is none. Quote it for a message.
   virtual std::string ReasonFromLog(std::string_view appended) const = 0;
 };
+
+// Has engine's program test the configuration file at config, changing nothing: kSettingsSound,
+// or kEngineConfigRefused with the engine's reason (kEngineStartFailed when the test could not
+// be run or did not end in time).
+EngineResult TestConfiguration(const DhcpEngine& engine, const std::string& program,
+                               const std::string& config);
 
 // The paths of engine's files in the state folder at path.
 EnginePaths PathsOf(const DhcpEngine& engine, const std::string& folder);

@@ -70,6 +70,11 @@ class Dnsmasq final : public DhcpEngine {
            "log-dhcp\n";
   }
 
+  std::vector<std::string> TestArguments(const std::string& program,
+                                         const std::string& config) const override {
+    return {program, "--test", "--conf-file=" + config};
+  }
+
   std::string_view VersionOption() const override { return "--version"; }
 
   // "Dnsmasq version 2.90  Copyright ..."

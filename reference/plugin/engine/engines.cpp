@@ -5,6 +5,12 @@
 
 namespace dhcp_plugin {
 
+namespace {
+
+constexpr milliseconds kTestWait{10000};
+
+}  // namespace
+
 std::span<const DhcpEngine* const> Engines() {
   static const std::array<const DhcpEngine*, 2> engines{&DnsmasqEngine(), &KeaEngine()};
   return engines;
@@ -27,6 +33,22 @@ EnginePaths PathsOf(const DhcpEngine& engine, const std::string& folder) {
 std::u16string VersionText(const DhcpEngine& engine, std::string_view firstLine) {
   const std::string version = engine.VersionOf(firstLine.substr(0, firstLine.find('\n')));
   return version.empty() ? u"" : u" " + QuoteForMessage(WidenText(version));
+}
+
+EngineResult TestConfiguration(const DhcpEngine& engine, const std::string& program,
+                               const std::string& config) {
+  std::string output;
+  const int status = RunCapturing(engine.TestArguments(program, config), kTestWait, output);
+  if (status == 0) {
+    return {};
+  }
+  const std::u16string name(engine.Name());
+  if (status == -1) {
+    return {kEngineStartFailed, name + u" did not finish testing the configuration within " +
+                                    DecimalText(kTestWait.count() / 1000) + u" seconds."};
+  }
+  return {kEngineConfigRefused, name + u" refused the generated configuration: " +
+                                    Quoted(engine.ReasonFromLog(output)) + u"."};
 }
 
 std::string LastLineOf(std::string_view text) {

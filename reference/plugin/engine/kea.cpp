@@ -113,6 +113,11 @@ class Kea final : public DhcpEngine {
     return config.dump(2) + "\n";
   }
 
+  std::vector<std::string> TestArguments(const std::string& program,
+                                         const std::string& config) const override {
+    return {program, "-t", config};
+  }
+
   std::string_view VersionOption() const override { return "-v"; }
   // Its first line is the version alone.
   std::string VersionOf(std::string_view firstLine) const override {

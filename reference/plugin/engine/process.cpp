@@ -61,6 +61,50 @@ bool SignalAndWait(const Fd& process, pid_t pid, int signal, milliseconds limit)
   }
 }
 
+// Runs a program with its output to a pipe read into text against the deadline (stopping at the
+// first line break with firstLine): a program that ignores its arguments, or a process it left
+// behind holding the pipe, must not hold up the caller. Returns its status as WaitExit does.
+int Run(const std::vector<std::string>& arguments, Clock::time_point deadline, bool firstLine,
+        std::string& text) {
+  std::array<int, 2> ends{};
+  if (pipe2(ends.data(), O_CLOEXEC) != 0) {
+    return -2;
+  }
+  const Command command{arguments, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}};
+  const pid_t child = Spawn(command, ends[1], false, -1);
+  close(ends[1]);
+  const Fd reading(ends[0]);
+  if (child <= 0) {
+    return -2;
+  }
+  std::array<char, 4096> chunk{};
+  while (!(firstLine && text.find('\n') != std::string::npos) && text.size() < kReadLimit) {
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      break;
+    }
+    pollfd watch{reading.Get(), POLLIN, 0};
+    const int ready = poll(&watch, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    if (ready <= 0) {
+      break;
+    }
+    const ssize_t got = read(reading.Get(), chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      break;
+    }
+    text.append(chunk.data(), static_cast<std::size_t>(got));
+  }
+  return WaitExit(
+      child,
+      std::max(milliseconds{0}, std::chrono::duration_cast<milliseconds>(deadline - Clock::now())));
+}
+
 }  // namespace
 
 pid_t Spawn(const Command& command, int output, bool detachTwice, int pidPipe) {
@@ -240,47 +284,14 @@ bool IsExecutable(const std::string& path) {
 }
 
 std::string FirstLineOf(const std::vector<std::string>& arguments, milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  std::array<int, 2> ends{};
-  if (pipe2(ends.data(), O_CLOEXEC) != 0) {
-    return "";
-  }
-  const Command command{arguments, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}};
-  const pid_t child = Spawn(command, ends[1], false, -1);
-  close(ends[1]);
-  const Fd reading(ends[0]);
   std::string text;
-  if (child <= 0) {
-    return "";
-  }
-  // Read against the deadline: a program that ignores the option, or a process it left behind
-  // holding the pipe, must not hold up the start.
-  std::array<char, 4096> chunk{};
-  while (text.find('\n') == std::string::npos && text.size() < kReadLimit) {
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-      break;
-    }
-    pollfd watch{reading.Get(), POLLIN, 0};
-    const int ready = poll(&watch, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) {
-      continue;
-    }
-    if (ready <= 0) {
-      break;
-    }
-    const ssize_t got = read(reading.Get(), chunk.data(), chunk.size());
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      break;
-    }
-    text.append(chunk.data(), static_cast<std::size_t>(got));
-  }
-  WaitExit(child, std::max(milliseconds{0},
-                           std::chrono::duration_cast<milliseconds>(deadline - Clock::now())));
+  Run(arguments, Clock::now() + limit, true, text);
   return text.substr(0, text.find('\n'));
+}
+
+int RunCapturing(const std::vector<std::string>& arguments, milliseconds limit,
+                 std::string& output) {
+  return Run(arguments, Clock::now() + limit, false, output);
 }
 
 }  // namespace dhcp_plugin

@@ -81,6 +81,12 @@ std::string Canonical(const std::string& path);
 // Whether path names a regular file this process may execute.
 bool IsExecutable(const std::string& path);
 
+// Runs a short-lived program as Spawn does, its standard output and error captured into output
+// (at most kReadLimit bytes). It is killed when it has not exited within limit. Returns its exit
+// status as WaitExit does (-1 timed out, -2 ended by a signal or could not be waited for).
+int RunCapturing(const std::vector<std::string>& arguments, milliseconds limit,
+                 std::string& output);
+
 // The first line a short-lived program prints, e.g. its version. The program runs as an engine
 // does (Spawn); it is killed when it has not exited within limit, and reading stops then too, so
 // the call returns within about limit.

@@ -149,14 +149,19 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   if (result = TakeLock(folder, lock); result.code != 0) {
     return result;
   }
-  // The new configuration and the log are ready before the old server is stopped, so a failure
-  // here leaves it running; the old server does not read its configuration again.
+  // The new configuration is written and accepted by the engine's own test, and the log is ready,
+  // before the old server is stopped, so a failure here leaves it running; the old server does not
+  // read its configuration again.
   const EnginePaths paths = PathsOf(engine, folder.path);
   if (!WriteFileAt(folder.fd.Get(), std::string(engine.ConfigName()),
                    engine.Configuration(settings, interfaceName, paths))) {
     return Fail(kStateFolderUnsafe, u"The configuration cannot be written in " +
                                         Quoted(folder.path) + u" (" +
                                         WidenText(std::strerror(errno)) + u").");
+  }
+  if (result = TestConfiguration(engine, program, paths.config); result.code != 0) {
+    result.message += u" Nothing was started or stopped.";
+    return result;
   }
   off_t offset = 0;
   const Fd log = OpenEngineLog(folder.fd.Get(), offset);
