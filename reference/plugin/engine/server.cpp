@@ -11,14 +11,13 @@
 #include "engine.h"
 #include "engines.h"
 #include "interfaces.h"
+#include "our_server.h"
 #include "process.h"
 #include "state_folder.h"
 
 namespace dhcp_plugin {
 
 namespace {
-
-constexpr char kRecordName[] = "server.pid";
 
 EngineResult Fail(int code, std::u16string message) {
   return {code, std::move(message)};
@@ -50,45 +49,6 @@ const DhcpEngine* ChooseEngine(const PluginConfig& config, EngineResult& result)
   result = Fail(kNoEngine, u"No DHCP server engine is installed: " + programs +
                                u" can be run. Install " + packages + u".");
   return nullptr;
-}
-
-// Stops the server an earlier run started, found through our record and the engines' own pid
-// files; a pid that names any other process is left alone.
-EngineResult StopPrevious(const PluginConfig& config, const StateFolder& folder, bool& stopped) {
-  std::vector<std::string> names{kRecordName};
-  std::vector<std::string> programs;
-  std::vector<std::string> configs;
-  for (const DhcpEngine* engine : Engines()) {
-    for (std::string& name : engine->PidFiles()) {
-      names.push_back(std::move(name));
-    }
-    programs.push_back(Canonical(config.ProgramOf(engine->Kind()).native()));
-    configs.push_back(PathsOf(*engine, folder.path).config);
-  }
-  for (const std::string& name : names) {
-    std::string text;
-    const std::optional<pid_t> pid =
-        ReadFileAt(folder.fd.Get(), name.c_str(), text) ? ParsePid(text) : std::nullopt;
-    // The pidfd is opened before the identity is read: the check then holds for the process
-    // the signals go to, even when the pid is reused meanwhile.
-    const Fd process = pid ? OpenProcess(*pid) : Fd();
-    if (pid && (static_cast<bool>(process) || errno != ESRCH)) {
-      const ProcessFacts facts = FactsOf(*pid);
-      const bool ours = std::any_of(configs.begin(), configs.end(), [&](const std::string& path) {
-        return IsOurServer(facts, programs, path);
-      });
-      if (ours) {
-        stopped = true;
-        if (!StopProcess(process, *pid)) {
-          return Fail(kPreviousNotStopped, u"The DHCP server started before (pid " +
-                                               DecimalText(static_cast<unsigned>(*pid)) +
-                                               u") did not stop; nothing new was started.");
-        }
-      }
-    }
-    unlinkat(folder.fd.Get(), name.c_str(), 0);
-  }
-  return {};
 }
 
 std::u16string RunningMessage(const DhcpEngine& engine, const std::string& program, pid_t server,
@@ -170,7 +130,7 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
                 u"The engine log cannot be opened in " + Quoted(folder.path) + u".");
   }
   bool stopped = false;
-  if (result = StopPrevious(config, folder, stopped); result.code != 0) {
+  if (result = StopOurServer(config, folder, stopped); result.code != 0) {
     return result;
   }
   pid_t server = 0;
@@ -181,7 +141,7 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
     }
     return result;
   }
-  WriteFileAt(folder.fd.Get(), kRecordName, std::to_string(server) + "\n");
+  RecordOurServer(folder, server);
   return {kSettingsSound, RunningMessage(engine, program, server, interfaceName, settings)};
 }
 
