@@ -69,6 +69,7 @@ struct Settings {
   std::string hostNameTemplate;
   std::optional<Bytes> hostNameBytes;
   bool broadcast = true;
+  bool clientId = true;
   std::optional<Ipv4> requestAddress;
   std::optional<Ipv4> renewAddress;
   std::optional<Ipv4> server;
@@ -473,7 +474,7 @@ class Crowd {
     Message message;
     message.xid = client.xid;
     message.chaddr = client.mac;
-    message.clientIdFromMac = true;
+    message.clientIdFromMac = settings_.clientId;
     message.hostName = client.hostName;
     message.flags = settings_.broadcast ? dhcp_wire::kBroadcastFlag : 0;
     message.secs = static_cast<std::uint16_t>(std::min<std::int64_t>(
@@ -690,7 +691,7 @@ nlohmann::json Flood(const Settings& settings, PacketSocket& socket) {
       message.chaddr = MacFor(settings, index);
       message.xid = static_cast<std::uint32_t>(random());
       xids.insert(message.xid);
-      message.clientIdFromMac = true;
+      message.clientIdFromMac = settings.clientId;
       message.hostName = HostNameFor(settings, index);
       dhcp_wire::UdpEndpoints endpoints{
           message.chaddr,          dhcp_wire::kBroadcastMac, 0,
@@ -820,6 +821,9 @@ int main(int argc, char** argv) {
       ->excludes(hostName);
   app.add_flag("!--no-broadcast", settings.broadcast,
                "ask for replies to the hardware address rather than broadcast");
+  app.add_flag("!--no-client-id", settings.clientId,
+               "send no client identifier (option 61): the server knows a client by its hardware "
+               "address alone, as it knows perfdhcp's");
   std::optional<Ipv4> requestAddress;
   std::optional<Ipv4> renewAddress;
   std::optional<Ipv4> server;
