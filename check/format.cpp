@@ -64,7 +64,9 @@ std::string FormatText(const Report& report) {
   if (!report.permissionsChecked) {
     Line(out, "nothing checked");
   } else if (report.permissionWarnings.empty()) {
-    Line(out, "ok: nobody else can write the deployment's folders, libraries or settings");
+    Line(out,
+         "ok: nobody else can write the deployment's folders, libraries or settings, or swap "
+         "a folder above it");
   }
   for (const std::string& warning : report.permissionWarnings) {
     Line(out, "warning: " + warning);
