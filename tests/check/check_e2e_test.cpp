@@ -353,20 +353,20 @@ TEST(Check, LoadsNoLibraryThatAFolderOrLinkOnItsWayLetsOthersSwap) {
     bool otherUser;  // needs root
     int status;
     bool componentRefused;
-    std::string warned;  // a path, relative to outside, that a warning names ("" for none)
+    const char* warned;  // what a warning names, relative to outside ("" outside itself)
   };
   const std::vector<Case> cases = {
-      {"a sound deployment", kPrivate, kPrivate, kNone, false, check::kExitOk, false, ""},
+      {"a sound deployment", kPrivate, kPrivate, kNone, false, check::kExitOk, false, nullptr},
       {"a folder above it that others may write", kShared, kPrivate, kNone, false,
-       check::kExitUnsafeLibrary, true, "."},
+       check::kExitUnsafeLibrary, true, ""},
       {"a folder above it that its group may write", kGroupWritable, kPrivate, kNone, false,
-       check::kExitUnsafeLibrary, true, "."},
+       check::kExitUnsafeLibrary, true, ""},
       {"a folder above it that others may write, with the sticky bit", kSticky, kPrivate, kNone,
-       false, check::kExitOk, false, ""},
+       false, check::kExitOk, false, nullptr},
       {"a plugin linked from a folder others may write", kPrivate, kShared, kLinkPlugin, false,
        check::kExitUnsafeLibrary, false, "shared"},
       {"a plugin linked from a sticky folder", kPrivate, kSticky, kLinkPlugin, false,
-       check::kExitOk, false, ""},
+       check::kExitOk, false, nullptr},
       {"a plugin linked through a link in a folder others may write", kPrivate, kShared,
        kLinkPluginThroughShared, false, check::kExitUnsafeLibrary, false, "shared"},
       {"a deployment root that another user owns", kPrivate, kPrivate, kOtherOwner, true,
@@ -424,19 +424,14 @@ TEST(Check, LoadsNoLibraryThatAFolderOrLinkOnItsWayLetsOthersSwap) {
     for (const json& warning : report["warnings"]) {
       warnings += warning.get<std::string>() + "\n";
     }
-    if (c.warned.empty()) {
+    if (c.warned == nullptr) {
       EXPECT_EQ(warnings, "");
     } else {
-      const fs::path warned = (outside / c.warned).lexically_normal();
-      const std::string named =
-          (warned.string().back() == '/' ? warned.parent_path() : warned).string() + ": ";
+      const std::string named = (*c.warned != '\0' ? outside / c.warned : outside).string() + ": ";
       EXPECT_NE(warnings.find(named), std::string::npos) << named << " not in\n" << warnings;
     }
     // The plugin was called only where nothing stood in the way.
     EXPECT_EQ(runner.RecordedLines().empty(), refused);
-    if (c.change == kOtherOwner) {
-      ASSERT_EQ(chown(root.c_str(), 0, 0), 0);  // so that the folder can be removed again
-    }
   }
 }
 
