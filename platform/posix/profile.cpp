@@ -162,11 +162,17 @@ bool ListProfileKeys(const std::u16string& section, const std::u16string& path,
 
 OpenedProfileFile::OpenedProfileFile(const std::u16string& path) {
   const int fd = OpenRegularFile(UpToNul(path), state_);
-  if (fd >= 0) {
-    handle_ = fd;
-    // Opening this path opens the file the descriptor holds, whatever its name now names.
+  if (fd < 0) {
+    return;
+  }
+  handle_ = fd;
+  // Opening this path opens the file the descriptor holds, whatever its name now names.
+  try {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     readerPath_.assign(self.begin(), self.end());
+  } catch (...) {
+    ::close(fd);  // no destructor runs for an object whose constructor throws
+    throw;
   }
 }
 

@@ -145,9 +145,14 @@ OpenedProfileFile::OpenedProfileFile(const std::u16string& path) {
     state_ = State::kUnreadable;
     return;
   }
+  try {
+    readerPath_ = file;
+  } catch (...) {
+    CloseHandle(handle);  // no destructor runs for an object whose constructor throws
+    throw;
+  }
   handle_ = reinterpret_cast<std::intptr_t>(handle);
   state_ = State::kOpen;
-  readerPath_ = file;
 }
 
 OpenedProfileFile::~OpenedProfileFile() {
