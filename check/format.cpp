@@ -3,6 +3,8 @@
 #include <string>
 
 #include "check/report.h"
+#include "platform/printable.h"
+#include "platform/text.h"
 
 namespace check {
 namespace {
@@ -15,14 +17,36 @@ std::string YesNo(bool yes) {
   return yes ? "yes" : "no";
 }
 
+// text (UTF-8) with its control characters spelled out, so that a value or a path can neither end
+// a line of the report nor move a terminal's cursor over what was shown.
+std::string Spelled(const std::string& text) {
+  std::u16string wide;
+  if (!platform::Utf8ToUtf16(text, wide)) {
+    // Every text of a report is UTF-8; should one not be, none of its bytes reaches the terminal.
+    for (const char byte : text) {
+      wide += static_cast<unsigned char>(byte) < 0x80 ? static_cast<char16_t>(byte) : u'\uFFFD';
+    }
+  }
+  std::string out;
+  platform::Utf16ToUtf8(platform::SpellOutControls(wide), out);
+  return out;
+}
+
+// One line of the report, with nothing in it that a terminal would act on.
+void Heading(std::string& out, const std::string& text) {
+  out += Spelled(text) + "\n";
+}
+
 void Line(std::string& out, const std::string& text) {
-  out += "  " + text + "\n";
+  Heading(out, "  " + text);
 }
 
 void Library(std::string& out, const LibraryReport& library, const std::string& what) {
   Line(out, "found: " + (library.path.empty() ? "no, " + what : library.path));
   if (library.refused) {
-    Line(out, "loads: not tried: others can write it (--load-anyway loads it all the same)");
+    Line(out,
+         "loads: not tried: others could write or swap it (see the permissions; --load-anyway "
+         "loads it all the same)");
   } else if (library.found && !library.loads) {
     Line(out, "loads: no: it is not a library for this system, or a library it needs is missing");
   } else {
@@ -33,22 +57,25 @@ void Library(std::string& out, const LibraryReport& library, const std::string& 
 }  // namespace
 
 std::string FormatText(const Report& report) {
-  std::string out = "What the launcher in " + report.binFolder + " would do\n";
+  std::string out;
+  Heading(out, "What the launcher in " + report.binFolder + " would do");
 
-  out += "Permissions (" + report.permissionsRule + "):\n";
+  Heading(out, "Permissions (" + report.permissionsRule + "):");
   if (!report.permissionsChecked) {
     Line(out, "nothing checked");
   } else if (report.permissionWarnings.empty()) {
-    Line(out, "ok: nobody else can write the deployment's folders, libraries or settings");
+    Line(out,
+         "ok: nobody else can write the deployment's folders, libraries or settings, or swap "
+         "a folder above it");
   }
   for (const std::string& warning : report.permissionWarnings) {
     Line(out, "warning: " + warning);
   }
 
 #ifdef _WIN32
-  out += "Component fylDHCPD.dll (in the launcher's folder, else in the system folder):\n";
+  Heading(out, "Component fylDHCPD.dll (in the launcher's folder, else in the system folder):");
 #else
-  out += "Component fylDHCPD.dll (beside the launcher, else the system's library search):\n";
+  Heading(out, "Component fylDHCPD.dll (beside the launcher, else the system's library search):");
 #endif
   Library(out, report.component, "neither beside the launcher nor by the system's search");
   if (report.component.loads) {
@@ -61,7 +88,7 @@ std::string FormatText(const Report& report) {
     Line(out, "registration: not called (--register calls it)");
   }
 
-  out += "Settings file ..\\config\\fylDHCPServer.ini:\n";
+  Heading(out, "Settings file ..\\config\\fylDHCPServer.ini:");
   Line(out, "path: " + report.settingsPath);
   Line(out, "exists: " + YesNo(report.settingsExists) +
                 (report.settingsExists ? ", readable: " + YesNo(report.settingsReadable) : ""));
@@ -101,10 +128,10 @@ std::string FormatText(const Report& report) {
     Line(out, "warning: " + warning);
   }
 
-  out += "Request:\n";
+  Heading(out, "Request:");
   Line(out, report.request);
 
-  out += "Plugin .\\mekDHCPPluginu.dll (from the working directory):\n";
+  Heading(out, "Plugin .\\mekDHCPPluginu.dll (from the working directory):");
   Library(out, report.plugin,
           "not in the working directory: the launcher loads it from there, so run it from the "
           "deployment's bin/ folder");
@@ -126,7 +153,7 @@ std::string FormatText(const Report& report) {
   } else {
     Line(out, "not run (--run-plugin sends it the request)");
   }
-  out += report.summary + "\n";
+  Heading(out, report.summary);
   return out;
 }
 

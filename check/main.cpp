@@ -14,8 +14,9 @@ constexpr char kDescription[] =
     "permissions of its files, the component it registers, the settings it reads and why each is "
     "sent as it is, the request text, and the plugin. Run it from the deployment's bin/ folder, as "
     "the launcher runs, or give --deployment. It changes nothing unless asked to.\n\nExit status: "
-    "0 the launcher would register the component and send all four settings; 1 a library others "
-    "can write was not loaded; 2 bad command line; 3 the component is not found, does not load, "
+    "0 the launcher would register the component and send all four settings; 1 a library that "
+    "others could write or swap (it, or a link or folder on its way) was not loaded; 2 bad "
+    "command line; 3 the component is not found, does not load, "
     "lacks DllRegisterServer or (--register) fails; 4 the settings file is missing, unreadable or "
     "lacks [PARAMS]; 5 a setting would be sent empty; 6 the plugin is not found, does not load or "
     "lacks an entry point; 7 (--run-plugin) the plugin did not answer 0; 8 the check could not "
@@ -33,7 +34,8 @@ int main(int argc, char** argv) {
                  "work from DIR/bin, reporting what the launcher there would load")
       ->type_name("DIR");
   app.add_flag("--json", json, "print the report as one JSON object");
-  app.add_flag("--load-anyway", options.loadAnyway, "load libraries that others can write too");
+  app.add_flag("--load-anyway", options.loadAnyway,
+               "load libraries that others could write or swap too");
   app.add_flag("--register", options.registerComponent,
                "call the component's DllRegisterServer, as the launcher does (registers it)");
   app.add_flag("--run-plugin", options.runPlugin,

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <string_view>
@@ -118,20 +117,35 @@ std::vector<std::string> Printable(const std::vector<std::u16string>& texts) {
   return out;
 }
 
+// A path as UTF-8 for a report, full and normal: on POSIX a path is bytes, and each byte that is
+// not UTF-8 shows as \xNN, as in a value.
 std::string Shown(const fs::path& path) {
   std::error_code error;
-  const std::u8string text =
-      fs::absolute(path, error).lexically_normal().make_preferred().u8string();
-  return {text.begin(), text.end()};
+  const fs::path full = fs::absolute(path, error).lexically_normal().make_preferred();
+#ifdef _WIN32
+  return Printable(full.u16string());
+#else
+  const std::string& bytes = full.native();
+  std::u16string text;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t length = platform::Utf8SequenceLength(static_cast<unsigned char>(bytes[i]));
+    char32_t c = 0;
+    if (length != 0 && platform::DecodeUtf8Sequence(std::string_view(bytes).substr(i, length), c)) {
+      platform::AppendUtf16(c, text);
+      i += length;
+    } else {
+      // The lone surrogate the profile reader makes of such a byte, which Printable spells.
+      text += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(bytes[i]));
+      ++i;
+    }
+  }
+  return Printable(text);
+#endif
 }
 
 // The file's encoding as its first bytes tell it.
-std::string EncodingOf(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::array<char, 3> head{};
-  file.read(head.data(), head.size());
-  switch (platform::ProfileEncodingOf(
-      std::string_view(head.data(), static_cast<std::size_t>(file.gcount())))) {
+std::string EncodingOf(std::string_view head) {
+  switch (platform::ProfileEncodingOf(head)) {
     case platform::ProfileEncoding::kUtf16Le:
       return "UTF-16LE (byte-order mark FF FE)";
     case platform::ProfileEncoding::kUtf16Be:
@@ -240,29 +254,48 @@ class KeyCounter : public platform::ProfileVisitor {
   int sections = 0;
 };
 
-KeyCounter CountKeys(const fs::path& path) {
-  constexpr std::size_t kChunkBytes = 64 * 1024;
-  KeyCounter counter;
+// Reads the opened settings file once, from its start: its first bytes for the encoding, and its
+// keys for the counts.
+void ScanSettings(platform::OpenedProfileFile& file, std::string& head, KeyCounter& counter) {
+  constexpr std::size_t kChunkBytes = std::size_t{64} * 1024;
   platform::ProfileScanner scanner(counter, platform::kProfileNameLimit, 1);
   platform::ProfileDecoder decoder;
-  std::ifstream file(path, std::ios::binary);
   std::string chunk(kChunkBytes, '\0');
   std::u16string text;
-  while (file.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || file.gcount() > 0) {
-    decoder.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(file.gcount())), text);
+  for (std::int64_t got = 0; (got = file.Read(chunk.data(), chunk.size())) > 0;) {
+    const std::string_view bytes(chunk.data(), static_cast<std::size_t>(got));
+    head += bytes.substr(0, 3 - std::min<std::size_t>(head.size(), 3));
+    decoder.Feed(bytes, text);
     scanner.Feed(text);
     text.clear();
   }
   decoder.Finish(text);
   scanner.Feed(text);
   scanner.Finish();
-  return counter;
 }
 
-// A warning for each file or folder of the deployment that others can write.
+void AddWarning(Report& report, std::string warning) {
+  std::vector<std::string>& warnings = report.permissionWarnings;
+  if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
+    warnings.push_back(std::move(warning));
+  }
+}
+
+void AddWarnings(Report& report, const std::vector<PathProblem>& problems) {
+  for (const PathProblem& problem : problems) {
+    AddWarning(report, Shown(problem.path) + ": " + problem.who);
+  }
+}
+
+// A warning for each folder above the deployment that lets others swap what lies below it, and
+// for each file or folder of the deployment that others can write.
 void CheckPermissions(const fs::path& bin, const fs::path& stateFolder, Report& report) {
   report.permissionsChecked = PermissionsChecked();
   report.permissionsRule = PermissionsRule();
+  const fs::path root = bin.parent_path();
+  std::vector<PathProblem> above;
+  CheckFoldersAbove(root, above);
+  AddWarnings(report, above);
   std::vector<fs::path> paths = {bin};
   std::vector<fs::path> libraries;
   std::error_code error;
@@ -272,21 +305,23 @@ void CheckPermissions(const fs::path& bin, const fs::path& stateFolder, Report& 
   }
   std::sort(libraries.begin(), libraries.end());
   paths.insert(paths.end(), libraries.begin(), libraries.end());
-  const fs::path root = bin.parent_path();
   paths.insert(paths.end(), {root, root / "config", root / "config" / "fylDHCPServer.ini",
                              root / "config" / "mekDHCPPluginu.ini", stateFolder});
   for (const fs::path& path : paths) {
     std::string who;
     if (OthersCanWrite(path, who)) {
-      report.permissionWarnings.push_back(Shown(path) + ": " + who);
+      AddWarning(report, Shown(path) + ": " + who);
     }
   }
 }
 
-// Whether loading file is not safe: others can write it or the folder it is in.
-bool Unsafe(const fs::path& file) {
-  std::string who;
-  return OthersCanWrite(file, who) || OthersCanWrite(file.parent_path(), who);
+// Whether loading file by its path is not safe: others could write it or swap it, or something on
+// its way, before it is loaded. Each such thing becomes a warning.
+bool Unsafe(const fs::path& file, Report& report) {
+  std::vector<PathProblem> problems;
+  const bool safe = SafeToOpen(file, problems);
+  AddWarnings(report, problems);
+  return !safe;
 }
 
 void CheckComponent(const fs::path& bin, const Options& options, Report& report) {
@@ -301,8 +336,10 @@ void CheckComponent(const fs::path& bin, const Options& options, Report& report)
   if (fs::exists(beside, error)) {
     component.found = true;
     component.path = Shown(beside);
-    name = beside.u16string();
-    if (Unsafe(beside) && !options.loadAnyway) {
+    // The file beside, by its path from bin/, the current directory: a path holding the names
+    // of the folders above could hold bytes that are not text.
+    name = u".\\" + name;
+    if (Unsafe(beside, report) && !options.loadAnyway) {
       component.refused = true;
       return;
     }
@@ -326,15 +363,18 @@ void CheckComponent(const fs::path& bin, const Options& options, Report& report)
 void CheckSettings(
     Report& report,
     std::array<settings_request::Setting, settings_request::kSettingCount>& settings) {
-  const std::u16string file = Widen(settings_request::kSettingsFile);
-  const fs::path path = fs::path("..") / "config" / "fylDHCPServer.ini";
-  report.settingsPath = Shown(path);
-  std::error_code error;
-  report.settingsExists = fs::exists(path, error);
-  report.settingsReadable =
-      fs::is_regular_file(path, error) && std::ifstream(path, std::ios::binary).is_open();
+  report.settingsPath = Shown(fs::path("..") / "config" / "fylDHCPServer.ini");
+  // Opened once by name; everything below reads that open file, so that a file swapped in
+  // meanwhile (a FIFO, say, which would block a reader for good) is never read.
+  platform::OpenedProfileFile opened(Widen(settings_request::kSettingsFile));
+  report.settingsExists = opened.GetState() != platform::OpenedProfileFile::State::kMissing;
+  report.settingsReadable = opened.GetState() == platform::OpenedProfileFile::State::kOpen;
+  const std::u16string& file = opened.ReaderPath();
+  KeyCounter counted;
   if (report.settingsReadable) {
-    report.encoding = EncodingOf(path);
+    std::string head;
+    ScanSettings(opened, head, counted);
+    report.encoding = EncodingOf(head);
   }
   std::vector<std::u16string> sections;
   std::vector<std::u16string> keys;
@@ -350,15 +390,21 @@ void CheckSettings(
     }
   }
   const std::vector<std::string> keyNames = Printable(keys);
-  KeyCounter counted;
-  if (report.sectionFound) {
-    counted = CountKeys(path);
-  }
   if (counted.sections > 1) {
     report.settingWarnings.push_back("[PARAMS] appears " + std::to_string(counted.sections) +
                                      " times; the launcher reads the first one only");
   }
-  settings = settings_request::ReadSettings(settings_request::kSettingsFile, true);
+  if (report.settingsReadable) {
+    std::string fileName;
+    platform::Utf16ToUtf8(file, fileName);
+    settings = settings_request::ReadSettings(fileName.c_str(), true);
+  } else {
+    // What the launcher's reader makes of a file it cannot read: every key missing.
+    for (std::size_t i = 0; i < settings.size(); ++i) {
+      settings[i] = {};
+      settings[i].key = settings_request::kSettingKeys[i];
+    }
+  }
   for (const settings_request::Setting& setting : settings) {
     ValueReport value;
     value.key = setting.key;
@@ -399,12 +445,15 @@ void CheckPlugin(const fs::path& bin, const Options& options, CDhcpServerRequest
   const fs::path file = bin / kPluginFile;
   std::error_code error;
   plugin.found = fs::exists(file, error);
-  if (plugin.found) {
-    plugin.path = Shown(file);
-    if (Unsafe(file) && !options.loadAnyway) {
-      plugin.refused = true;
-      return;
-    }
+  if (!plugin.found) {
+    // The launcher would find nothing either; loading the path now could take a library planted
+    // there since.
+    return;
+  }
+  plugin.path = Shown(file);
+  if (Unsafe(file, report) && !options.loadAnyway) {
+    plugin.refused = true;
+    return;
   }
   {
     const platform::ScopedLibrary library(
@@ -476,8 +525,8 @@ int ExitStatusOf(const Report& report, const Options& options) {
 
 std::string Summary(const Report& report) {
   if (report.component.refused || report.plugin.refused) {
-    return "Not checked to the end: a library others can write was not loaded (see the "
-           "permissions); the launcher would load it and run its code with its rights.";
+    return "Not checked to the end: a library that others could write or swap was not loaded "
+           "(see the permissions); the launcher would load it and run its code with its rights.";
   }
   if (!report.component.loads) {
     return "The launcher would stop with exit code -2 before reading its settings: it cannot load "

@@ -11,7 +11,7 @@ namespace check {
 // The exit statuses of the check program; the first problem in the report's order decides.
 enum ExitStatus : int {
   kExitOk = 0,             // the launcher would register and send all four settings
-  kExitUnsafeLibrary = 1,  // a library others can write was not loaded
+  kExitUnsafeLibrary = 1,  // a library others could write or swap was not loaded
   kExitUsage = 2,          // the command line could not be read
   kExitComponent = 3,      // the component is not found, does not load or lacks its entry
   kExitSettingsFile = 4,   // the settings file is missing or unreadable, or lacks [PARAMS]
@@ -23,7 +23,7 @@ enum ExitStatus : int {
 
 struct Options {
   std::optional<std::filesystem::path> deployment;  // work from DIR/bin instead of "."
-  bool loadAnyway = false;                          // load libraries that others can write
+  bool loadAnyway = false;                          // load libraries others could swap
   bool registerComponent = false;
   bool runPlugin = false;
 };
@@ -40,10 +40,11 @@ struct ValueReport {
 struct LibraryReport {
   std::string path;  // the file found (full path), empty when none was found
   bool found = false;
-  bool refused = false;  // not loaded: others can write it
+  bool refused = false;  // not loaded: others could write or swap it or a folder on its way
   bool loads = false;
 };
 
+// Every text of a report is UTF-8: a path's bytes that are not show as \xNN.
 struct Report {
   std::string binFolder;
   bool permissionsChecked = false;

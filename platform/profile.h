@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,5 +34,41 @@ bool ListProfileSections(const std::u16string& path, std::vector<std::u16string>
 // untouched, as ListProfileSections does. Never throws.
 bool ListProfileKeys(const std::u16string& section, const std::u16string& path,
                      std::vector<std::u16string>& keys);
+
+// A profile file opened once, for a caller that reads one file in several ways and must not read
+// anything swapped in under its name in between: the readers above, given ReaderPath(), read this
+// opened file and nothing else. It is opened as they open a file: never waiting (a FIFO does not
+// block the open) and kept only when the opened file is a regular file. On POSIX ReaderPath()
+// reaches the open file through the process's own descriptor; on Windows it is the path itself,
+// and the file, held open without sharing deletion, can be neither renamed nor removed meanwhile.
+class OpenedProfileFile {
+ public:
+  enum class State {
+    kOpen,        // a regular file, open for reading
+    kMissing,     // nothing is at the path (or a folder on the way is missing)
+    kUnreadable,  // something is there, but it is not a regular file or cannot be opened
+  };
+
+  // Opens the file at path (fixed form). Never throws except std::bad_alloc.
+  explicit OpenedProfileFile(const std::u16string& path);
+  OpenedProfileFile(const OpenedProfileFile&) = delete;
+  OpenedProfileFile& operator=(const OpenedProfileFile&) = delete;
+  ~OpenedProfileFile();
+
+  State GetState() const { return state_; }
+
+  // The path (fixed form) to give the readers above; empty unless the state is kOpen.
+  const std::u16string& ReaderPath() const { return readerPath_; }
+
+  // Reads the file's next bytes, from its start at the first call, into buffer, at most size of
+  // them. Returns how many were read; 0 at the end of the file or when it is not open; -1 when
+  // the system fails to read. Reading here does not move what the readers above read.
+  std::int64_t Read(char* buffer, std::size_t size);
+
+ private:
+  State state_ = State::kMissing;
+  std::intptr_t handle_ = -1;  // the backend's descriptor or handle; -1 when none is open
+  std::u16string readerPath_;
+};
 
 }  // namespace platform

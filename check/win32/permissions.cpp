@@ -11,11 +11,19 @@ bool PermissionsChecked() {
 
 std::string PermissionsRule() {
   return "not checked on Windows: make sure only administrators can change the deployment's "
-         "folders, its libraries and its settings files (see their Security properties)";
+         "folders, the folders above it, its libraries and its settings files (see their "
+         "Security properties)";
 }
 
 bool OthersCanWrite(const std::filesystem::path& /*path*/, std::string& /*who*/) {
   return false;
+}
+
+void CheckFoldersAbove(const std::filesystem::path& /*folder*/,
+                       std::vector<PathProblem>& /*problems*/) {}
+
+bool SafeToOpen(const std::filesystem::path& /*path*/, std::vector<PathProblem>& /*problems*/) {
+  return true;
 }
 
 }  // namespace check

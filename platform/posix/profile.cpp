@@ -42,20 +42,49 @@ std::u16string_view UpToNul(const std::u16string& s) {
   return std::u16string_view(s).substr(0, s.find(u'\0'));
 }
 
-// Scans the regular file at path (fixed form) chunk by chunk until its end or until the scanner's
-// visitor stops, so memory does not grow with the file. Returns false when the path cannot be
-// converted or the file is missing, not a regular file or unreadable.
-bool ScanProfileFile(std::u16string_view path, ProfileScanner& scanner) {
+// Opens the file at path (fixed form) for reading as every reader here opens it, and writes to
+// state why it is not open when the result is -1.
+int OpenRegularFile(std::u16string_view path, OpenedProfileFile::State& state) {
   std::u16string posixPath(path);
   std::replace(posixPath.begin(), posixPath.end(), u'\\', u'/');
   std::string narrowPath;
   if (posixPath.empty() || !Utf16ToUtf8(posixPath, narrowPath)) {
-    return false;
+    state = OpenedProfileFile::State::kMissing;
+    return -1;
   }
   // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below like any non-regular file.
-  const FileDescriptor file(::open(narrowPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  const int fd = ::open(narrowPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    state = errno == ENOENT || errno == ENOTDIR ? OpenedProfileFile::State::kMissing
+                                                : OpenedProfileFile::State::kUnreadable;
+    return -1;
+  }
   struct stat info {};
-  if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    state = OpenedProfileFile::State::kUnreadable;
+    return -1;
+  }
+  state = OpenedProfileFile::State::kOpen;
+  return fd;
+}
+
+// Reads into buffer from fd, again when a signal cut the read short.
+ssize_t ReadSome(int fd, char* buffer, std::size_t size) {
+  ssize_t got = 0;
+  do {
+    got = ::read(fd, buffer, size);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
+// Scans the regular file at path (fixed form) chunk by chunk until its end or until the scanner's
+// visitor stops, so memory does not grow with the file. Returns false when the path cannot be
+// converted or the file is missing, not a regular file or unreadable.
+bool ScanProfileFile(std::u16string_view path, ProfileScanner& scanner) {
+  OpenedProfileFile::State state = OpenedProfileFile::State::kMissing;
+  const FileDescriptor file(OpenRegularFile(path, state));
+  if (file.get() < 0) {
     return false;
   }
   ProfileDecoder decoder;
@@ -63,10 +92,7 @@ bool ScanProfileFile(std::u16string_view path, ProfileScanner& scanner) {
   std::u16string text;
   text.reserve(kChunkBytes);
   for (;;) {
-    const ssize_t got = ::read(file.get(), chunk.data(), chunk.size());
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t got = ReadSome(file.get(), chunk.data(), chunk.size());
     if (got < 0) {
       return false;
     }
@@ -132,6 +158,37 @@ bool ListProfileKeys(const std::u16string& section, const std::u16string& path,
   } catch (...) {
     return false;
   }
+}
+
+OpenedProfileFile::OpenedProfileFile(const std::u16string& path) {
+  const int fd = OpenRegularFile(UpToNul(path), state_);
+  if (fd < 0) {
+    return;
+  }
+  handle_ = fd;
+  // Opening this path opens the file the descriptor holds, whatever its name now names.
+  try {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    readerPath_.assign(self.begin(), self.end());
+  } catch (...) {
+    ::close(fd);  // no destructor runs for an object whose constructor throws
+    throw;
+  }
+}
+
+OpenedProfileFile::~OpenedProfileFile() {
+  if (handle_ >= 0) {
+    ::close(static_cast<int>(handle_));
+  }
+}
+
+// Not const: each read moves the open file's position.
+std::int64_t OpenedProfileFile::Read(  // NOLINT(readability-make-member-function-const)
+    char* buffer, std::size_t size) {
+  if (handle_ < 0 || buffer == nullptr || size == 0) {
+    return 0;
+  }
+  return ReadSome(static_cast<int>(handle_), buffer, size);
 }
 
 }  // namespace platform

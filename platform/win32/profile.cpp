@@ -126,4 +126,51 @@ bool ListProfileKeys(const std::u16string& section, const std::u16string& path,
       keys);
 }
 
+OpenedProfileFile::OpenedProfileFile(const std::u16string& path) {
+  const std::u16string file = InCurrentFolder(std::u16string(path.c_str()));
+  // Shared for reading and writing as the system's reader shares it, but not for deletion, so
+  // that nobody renames or removes the file while it is open here.
+  const HANDLE handle = CreateFileW(Wide(file), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    state_ = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? State::kMissing
+                                                                            : State::kUnreadable;
+    return;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(handle) != FILE_TYPE_DISK || GetFileInformationByHandle(handle, &info) == 0 ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(handle);
+    state_ = State::kUnreadable;
+    return;
+  }
+  try {
+    readerPath_ = file;
+  } catch (...) {
+    CloseHandle(handle);  // no destructor runs for an object whose constructor throws
+    throw;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(handle);
+  state_ = State::kOpen;
+}
+
+OpenedProfileFile::~OpenedProfileFile() {
+  if (handle_ != -1) {
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  }
+}
+
+std::int64_t OpenedProfileFile::Read(char* buffer, std::size_t size) {
+  if (handle_ == -1 || buffer == nullptr || size == 0) {
+    return 0;
+  }
+  DWORD got = 0;
+  const auto wanted = static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
+  if (ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, wanted, &got, nullptr) == 0) {
+    return -1;
+  }
+  return got;
+}
+
 }  // namespace platform

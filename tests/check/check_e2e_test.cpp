@@ -15,9 +15,15 @@
 #include "deployment.h"
 #include "record_format.h"
 #include "stand_ins.h"
+#include "utf16.h"
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
 #endif
 
 namespace fs = std::filesystem;
@@ -42,6 +48,11 @@ struct Outcome {
   std::string output;
 };
 
+#ifndef _WIN32
+// The status of a check run that had not ended within its time and was stopped (timeout's).
+constexpr int kTimedOut = 124;
+#endif
+
 // A deployment with the check program in bin/, where the launcher would lie.
 class Deployment : public test_deployment::Deployment {
  public:
@@ -56,8 +67,10 @@ class Deployment : public test_deployment::Deployment {
 
   fs::path Root() const { return SettingsFile().parent_path().parent_path(); }
 
-  // Runs the check program in bin/ with arguments, its output (stdout and stderr) captured.
-  Outcome Check(const std::string& arguments) const {
+  // Runs the check program in bin/ with arguments, its output (stdout and stderr) captured. On
+  // POSIX a run that has not ended after seconds is stopped and ends with kTimedOut, so that a
+  // check that hangs fails its test instead of blocking the suite.
+  Outcome Check(const std::string& arguments, [[maybe_unused]] int seconds = 120) const {
     const fs::path bin = Root() / "bin";
     const fs::path output = Root() / "output.txt";
     const std::string record = (Root() / "log" / RecordFileName()).string();
@@ -67,8 +80,9 @@ class Deployment : public test_deployment::Deployment {
                                 " " + arguments + " > \"" + output.string() + "\" 2>&1";
 #else
     setenv(test_support::kRecordFileVariable, record.c_str(), 1);
-    const std::string command = "cd '" + bin.string() + "' && ./" + kCheck.filename().string() +
-                                " " + arguments + " > '" + output.string() + "' 2>&1";
+    const std::string command = "cd '" + bin.string() + "' && timeout -k 5 " +
+                                std::to_string(seconds) + " ./" + kCheck.filename().string() + " " +
+                                arguments + " > '" + output.string() + "' 2>&1";
 #endif
     Outcome outcome;
     const int result = std::system(command.c_str());
@@ -295,6 +309,238 @@ TEST(Check, WorksFromAnotherFolderWithDeployment) {
   ASSERT_FALSE(report.is_discarded()) << outcome.output;
   EXPECT_EQ(fs::path(report["component"]["path"].get<std::string>()),
             (deployment.Root() / "bin" / "fylDHCPD.dll"));
+}
+
+#ifndef _WIN32
+// Whether this process may make files and folders another user owns (root only). A test that needs
+// them skips without, or fails when CI is set, so that no CI machine passes it by skipping.
+bool MayPlayOtherUsers() {
+  if (geteuid() == 0) {
+    return true;
+  }
+  if (std::getenv("CI") != nullptr) {
+    ADD_FAILURE() << "run as root under CI: the test makes files another user owns";
+  }
+  return false;
+}
+
+constexpr uid_t kOtherUser = 65534;  // nobody
+
+// A folder with exactly mode, whatever the umask.
+fs::path MakeFolder(const fs::path& path, fs::perms mode) {
+  fs::create_directories(path);
+  fs::permissions(path, mode);
+  return path;
+}
+
+constexpr fs::perms kShared = fs::perms::all;                          // 0777
+constexpr fs::perms kSticky = fs::perms::all | fs::perms::sticky_bit;  // 1777
+constexpr fs::perms kGroupWritable = fs::perms::owner_all | fs::perms::group_all |
+                                     fs::perms::others_read | fs::perms::others_exec;  // 0775
+constexpr fs::perms kPrivate = fs::perms::owner_all | fs::perms::group_read |
+                               fs::perms::group_exec | fs::perms::others_read |
+                               fs::perms::others_exec;  // 0755
+
+TEST(Check, LoadsNoLibraryThatAFolderOrLinkOnItsWayLetsOthersSwap) {
+  // The deployment is copied into outside/deployment; outside/shared and outside/safe hold the
+  // files some cases link to. Each case names the one thing others could use to swap a library.
+  enum Change { kNone, kOtherOwner, kLinkPlugin, kLinkPluginThroughShared, kOtherOwnsLink };
+  struct Case {
+    const char* name;
+    fs::perms outside;  // the folder that holds the deployment
+    fs::perms shared;
+    Change change;
+    bool otherUser;  // needs root
+    int status;
+    bool componentRefused;
+    const char* warned;  // what a warning names, relative to outside ("" outside itself)
+  };
+  const std::vector<Case> cases = {
+      {"a sound deployment", kPrivate, kPrivate, kNone, false, check::kExitOk, false, nullptr},
+      {"a folder above it that others may write", kShared, kPrivate, kNone, false,
+       check::kExitUnsafeLibrary, true, ""},
+      {"a folder above it that its group may write", kGroupWritable, kPrivate, kNone, false,
+       check::kExitUnsafeLibrary, true, ""},
+      {"a folder above it that others may write, with the sticky bit", kSticky, kPrivate, kNone,
+       false, check::kExitOk, false, nullptr},
+      {"a plugin linked from a folder others may write", kPrivate, kShared, kLinkPlugin, false,
+       check::kExitUnsafeLibrary, false, "shared"},
+      {"a plugin linked from a sticky folder", kPrivate, kSticky, kLinkPlugin, false,
+       check::kExitOk, false, nullptr},
+      {"a plugin linked through a link in a folder others may write", kPrivate, kShared,
+       kLinkPluginThroughShared, false, check::kExitUnsafeLibrary, false, "shared"},
+      {"a deployment root that another user owns", kPrivate, kPrivate, kOtherOwner, true,
+       check::kExitUnsafeLibrary, true, "deployment"},
+      {"a link that another user owns in a sticky folder", kPrivate, kSticky, kOtherOwnsLink, true,
+       check::kExitUnsafeLibrary, false, "shared/link.dll"},
+  };
+  const bool otherUsers = MayPlayOtherUsers();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.otherUser && !otherUsers) {
+      std::cout << "not run (needs root): " << c.name << "\n";
+      continue;
+    }
+    const test_support::TempFolder top("dhcp-check-ways-");
+    const fs::path outside = MakeFolder(top.path() / "outside", c.outside);
+    const fs::path shared = MakeFolder(outside / "shared", c.shared);
+    const fs::path safe = MakeFolder(outside / "safe", kPrivate);
+    {
+      const Deployment staged;
+      staged.AddComponent(kComponent);
+      staged.AddPlugin(kRecorderPlugin);
+      staged.WriteSettings(kSoundFile);
+      fs::copy(staged.Root(), outside / "deployment", fs::copy_options::recursive);
+    }
+    const fs::path root = outside / "deployment";
+    const fs::path plugin = root / "bin" / "mekDHCPPluginu.dll";
+    if (c.change == kOtherOwner) {
+      ASSERT_EQ(chown(root.c_str(), kOtherUser, kOtherUser), 0);
+    } else if (c.change != kNone) {
+      const fs::path real = (c.change == kLinkPlugin ? shared : safe) / "real.dll";
+      fs::rename(plugin, real);
+      if (c.change == kLinkPlugin) {
+        fs::create_symlink(real, plugin);
+      } else {
+        fs::create_symlink(real, shared / "link.dll");
+        fs::create_symlink(shared / "link.dll", plugin);
+      }
+      if (c.change == kOtherOwnsLink) {
+        ASSERT_EQ(lchown((shared / "link.dll").c_str(), kOtherUser, kOtherUser), 0);
+      }
+    }
+
+    const Deployment runner;  // runs the check program with --deployment
+    const Outcome outcome =
+        runner.Check("--json --run-plugin --deployment '" + root.string() + "'");
+    EXPECT_EQ(outcome.status, c.status) << outcome.output;
+    const json report = json::parse(outcome.output, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << outcome.output;
+    const bool refused = c.status == check::kExitUnsafeLibrary;
+    EXPECT_EQ(report["plugin"]["refused"], refused);
+    EXPECT_EQ(report["plugin"]["loads"], !refused);
+    EXPECT_EQ(report["component"]["refused"], c.componentRefused);
+    std::string warnings;
+    for (const json& warning : report["warnings"]) {
+      warnings += warning.get<std::string>() + "\n";
+    }
+    if (c.warned == nullptr) {
+      EXPECT_EQ(warnings, "");
+    } else {
+      const std::string named = (*c.warned != '\0' ? outside / c.warned : outside).string() + ": ";
+      EXPECT_NE(warnings.find(named), std::string::npos) << named << " not in\n" << warnings;
+    }
+    // The plugin was called only where nothing stood in the way.
+    EXPECT_EQ(runner.RecordedLines().empty(), refused);
+  }
+}
+
+TEST(Check, ReadsTheSettingsFileOnceWhileAFifoIsSwappedIn) {
+  const Deployment deployment;
+  deployment.AddComponent(kComponent);
+  deployment.AddPlugin(kRecorderPlugin);
+  const fs::path config = deployment.Root() / "config";
+  std::ofstream(config / "sound.ini", std::ios::binary) << kSoundFile;
+  ASSERT_EQ(mkfifo((config / "fifo").c_str(), 0600), 0);
+  const std::string settings = deployment.SettingsFile().string();
+  const std::string spare = (config / "spare").string();
+  // Another process's part: the settings file and a FIFO take turns under the file's name.
+  std::atomic<bool> stop = false;
+  std::thread swapper([&] {
+    for (bool fifo = false; !stop; fifo = !fifo) {
+      ::unlink(spare.c_str());
+      if (::link((config / (fifo ? "fifo" : "sound.ini")).c_str(), spare.c_str()) == 0) {
+        ::rename(spare.c_str(), settings.c_str());
+      }
+    }
+  });
+  int readable = 0;
+  int unreadable = 0;
+  for (int run = 0; run < 40; ++run) {
+    const Outcome outcome = deployment.Check("--json", 30);
+    if (outcome.status == kTimedOut) {
+      ADD_FAILURE() << "the check hung on the FIFO in run " << run;
+      break;
+    }
+    const json report = json::parse(outcome.output, nullptr, false);
+    if (report.is_discarded()) {
+      ADD_FAILURE() << outcome.output;
+      break;
+    }
+    // Whichever file it opened, everything it says comes from that one file.
+    if (report["settings"]["readable"] == true) {
+      ++readable;
+      EXPECT_EQ(outcome.status, check::kExitOk) << outcome.output;
+      EXPECT_EQ(Reasons(report), std::vector<std::string>(4, "ok"));
+    } else {
+      ++unreadable;
+      EXPECT_EQ(outcome.status, check::kExitSettingsFile) << outcome.output;
+      EXPECT_EQ(Reasons(report), std::vector<std::string>(4, "unreadable"));
+    }
+  }
+  stop = true;
+  swapper.join();
+  std::cout << "opened the settings file " << readable << " times, the FIFO " << unreadable
+            << " times\n";
+}
+#endif
+
+TEST(Check, SpellsOutControlCharactersInTheTextReport) {
+  // Escape sequences that would erase lines and move the cursor, C1's CSI, DEL and a line
+  // separator, in values and in the name of the deployment's folder. UTF-16LE reads the same on
+  // every platform.
+  const std::string settings = test_support::Utf16LeFile(
+      u"[PARAMS]\nSubNetMask=255.255.255.0\x1b[2K\x1b[1A\nGateway=1.2.3.4\u009B"
+      u"2J\nDuringTime=3600\x7f\nRangeIp=a\u2028b\n");
+  struct Case {
+    std::string folder;  // the deployment's folder
+    std::string shown;   // how the report shows it
+  };
+#ifdef _WIN32
+  // Windows' file names hold no control characters.
+  const std::vector<Case> cases = {{"deployment", "deployment"}};
+#else
+  const std::vector<Case> cases = {
+      {"deploy\x1b]0;x\x07ment", "deploy\\x1B]0;x\\x07ment"},
+      // A name that is not UTF-8, which POSIX allows: its byte shows as in a value.
+      {"deploy\xffment", "deploy\\xFFment"},
+  };
+#endif
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    const test_support::TempFolder top("dhcp-check-spelling-");
+    const fs::path root = top.path() / c.folder;
+    {
+      const Deployment staged;
+      staged.AddComponent(kComponent);
+      staged.AddPlugin(kRecorderPlugin);
+      staged.WriteSettings(settings);
+      fs::copy(staged.Root(), root, fs::copy_options::recursive);
+    }
+    const Deployment runner;
+    const std::string arguments = "--deployment \"" + root.string() + "\"";
+
+    const Outcome text = runner.Check(arguments);
+    EXPECT_EQ(text.status, check::kExitOk) << text.output;
+    for (const std::string& spelled :
+         {"255.255.255.0\\x1B[2K\\x1B[1A\""s, "1.2.3.4\\u009B2J\""s, "3600\\x7F\""s, "a\\u2028b\""s,
+          c.shown + (fs::path::preferred_separator == '/' ? "/" : "\\") + "bin"}) {
+      EXPECT_NE(text.output.find(spelled), std::string::npos) << spelled << " not in\n"
+                                                              << text.output;
+    }
+    for (const char* raw : {"\x1b", "\x07", "\x7f", "\xc2\x9b", "\xe2\x80\xa8", "\xff"}) {
+      EXPECT_EQ(text.output.find(raw), std::string::npos) << text.output;
+    }
+
+    // JSON escapes control characters itself: its values are the file's own.
+    const Outcome outcome = runner.Check("--json " + arguments);
+    const json report = json::parse(outcome.output, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << outcome.output;
+    EXPECT_EQ(report["settings"]["values"][0]["in_file"], "255.255.255.0\x1b[2K\x1b[1A");
+    EXPECT_EQ(report["settings"]["values"][3]["sent"],
+              "a\xe2\x80\xa8"
+              "b");
+  }
 }
 
 }  // namespace
