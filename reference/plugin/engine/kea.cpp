@@ -173,11 +173,12 @@ class Kea final : public DhcpEngine {
       if (watch.Expired()) {
         const std::u16string seconds =
             DecimalText(static_cast<std::uint64_t>(watch.Elapsed().count() / 1000));
-        const std::u16string when =
-            watch.ReachedLimit() ? u"Kea was not serving within " + seconds +
-                                       u" seconds, the most its lease file's size allows"
-                                 : u"Kea was not serving after " + seconds +
-                                       u" seconds and had shown no sign of starting for 3 of them";
+        const std::u16string when = watch.ReachedLimit()
+                                        ? u"Kea was not serving within " + seconds +
+                                              u" seconds, the most its lease file's size allows"
+                                        : u"Kea was not serving after " + seconds +
+                                              u" seconds and showed no sign of starting (no CPU "
+                                              u"time, no disk wait) for 3 seconds";
         return {kEngineStartFailed, StopProcess(process, started)
                                         ? when + u"; it was stopped."
                                         : when + u" and did not stop (pid " +

@@ -278,12 +278,13 @@ EngineResult StopOurServer(const PluginConfig& config, const StateFolder& folder
   return {};
 }
 
-EngineResult CheckPortHolders(const std::string& interfaceName, pid_t ours,
+EngineResult CheckPortHolders(const std::string& interfaceName, pid_t ours, PortScope scope,
                               std::u16string_view tail) {
   const unsigned index = if_nametoindex(interfaceName.c_str());
   const std::vector<Ipv4> addresses = AddressesOf(interfaceName);
   for (const UdpSocket& socket : UdpSockets()) {
-    if (!HoldsPortOn(socket, kDhcpServerPort, index, addresses)) {
+    if (scope == PortScope::kInterface ? !HoldsPortOn(socket, kDhcpServerPort, index, addresses)
+                                       : socket.port != kDhcpServerPort) {
       continue;
     }
     const std::vector<pid_t> holders = ProcessesHolding(socket.inode);
@@ -294,10 +295,13 @@ EngineResult CheckPortHolders(const std::string& interfaceName, pid_t ours,
                                    ? u"a process this system does not show (socket inode " +
                                          DecimalText(socket.inode) + u")"
                                    : ProcessText(holders.front());
+    const std::u16string where = scope == PortScope::kInterface
+                                     ? u"UDP 67 on interface " + Quoted(interfaceName)
+                                     : u"UDP 67, which keeps the engine from binding it";
     return {kForeignServer,
-            u"A DHCP server this deployment cannot recognise as its own holds the port (UDP 67 on "
-            u"interface " +
-                Quoted(interfaceName) + u"): " + who + std::u16string(tail)};
+            u"A DHCP server this deployment cannot recognise as its own holds "
+            u"the port (" +
+                where + u"): " + who + std::u16string(tail)};
   }
   return {};
 }

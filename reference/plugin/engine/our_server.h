@@ -60,10 +60,14 @@ std::optional<OurServer> FindOurServer(const PluginConfig& config, const StateFo
 // running. kPreviousNotStopped when one did not stop.
 EngineResult StopOurServer(const PluginConfig& config, const StateFolder& folder, bool& stopped);
 
-// Refuses (kForeignServer) when a UDP socket that receives DHCP requests on the interface
-// (HoldsPortOn for port 67) is held by no process but ours (0 when none is ours), naming the
-// process that holds it by pid and program; tail ends the message ("; nothing was started.").
-EngineResult CheckPortHolders(const std::string& interfaceName, pid_t ours,
+// Which sockets on UDP port 67 CheckPortHolders looks at: those that receive DHCP requests on the
+// interface (HoldsPortOn), or any, as after an engine failed to bind because of one.
+enum class PortScope { kInterface, kAnyInterface };
+
+// Refuses (kForeignServer) when a socket on UDP port 67 within scope is held by no process but
+// ours (0 when none is ours), naming the process that holds it by pid and program; tail ends the
+// message ("; nothing was started.").
+EngineResult CheckPortHolders(const std::string& interfaceName, pid_t ours, PortScope scope,
                               std::u16string_view tail);
 
 }  // namespace dhcp_plugin

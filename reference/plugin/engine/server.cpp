@@ -150,7 +150,7 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   }
   // A server that is not ours on the port would serve beside the new one: nothing is stopped.
   const std::optional<OurServer> before = FindOurServer(config, folder);
-  if (result = CheckPortHolders(interfaceName, before ? before->pid : 0,
+  if (result = CheckPortHolders(interfaceName, before ? before->pid : 0, PortScope::kInterface,
                                 u"; nothing was started or stopped.");
       result.code != 0) {
     return result;
@@ -171,10 +171,14 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
                              static_cast<std::uint64_t>(std::max<off_t>(offset, 0)),
                              StartLimit(LeaseBytes(folder, engine))};
   const auto began = Clock::now();
-  if (result = engine.Start(context, server); result.code != 0) {
-    // A port taken since the check above (or by a holder the check could not see then).
+  result = engine.Start(context, server);
+  KeepToOwner(folder);
+  if (result.code != 0) {
+    // The port taken since the check above, or by a server of another interface whose socket
+    // keeps this engine from binding.
     if (result.code == kEngineCannotBind) {
-      if (EngineResult taken = CheckPortHolders(interfaceName, 0, u"; nothing was started.");
+      if (EngineResult taken = CheckPortHolders(interfaceName, 0, PortScope::kAnyInterface,
+                                                u"; nothing was started.");
           taken.code != 0) {
         result = std::move(taken);
       }
@@ -184,7 +188,8 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   }
   const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - began);
   // dnsmasq lets a second one bind beside it: one that came up meanwhile means two serve.
-  if (result = CheckPortHolders(interfaceName, server, u"; the server just started was stopped.");
+  if (result = CheckPortHolders(interfaceName, server, PortScope::kInterface,
+                                u"; the server just started was stopped.");
       result.code != 0) {
     StopProcess(OpenProcess(server), server);
     result.message += stoppedText;

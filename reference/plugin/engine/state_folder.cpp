@@ -1,6 +1,7 @@
 // The engines' state folder on Linux: opened without following links, locked, written whole.
 #include "state_folder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -117,6 +118,25 @@ EngineResult TakeLock(const StateFolder& folder, Fd& lock) {
     std::this_thread::sleep_for(milliseconds(20));
   }
   return {};
+}
+
+void KeepToOwner(const StateFolder& folder) {
+  const int copy = fcntl(folder.fd.Get(), F_DUPFD_CLOEXEC, 0);
+  DIR* entries = copy < 0 ? nullptr : fdopendir(copy);
+  if (entries == nullptr) {
+    if (copy >= 0) {
+      close(copy);
+    }
+    return;
+  }
+  while (const dirent* entry = readdir(entries)) {
+    struct stat info {};
+    if (fstatat(folder.fd.Get(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISLNK(info.st_mode) && !S_ISDIR(info.st_mode) && (info.st_mode & 0077U) != 0) {
+      fchmodat(folder.fd.Get(), entry->d_name, info.st_mode & 07700U, 0);
+    }
+  }
+  closedir(entries);
 }
 
 bool ReadFileAt(int folder, const char* name, std::string& text) {

@@ -35,6 +35,11 @@ EngineResult OpenStateFolder(const std::optional<std::filesystem::path>& setting
 // Takes the folder's lock file, waiting up to 15 s for another launcher run (kStateBusy after).
 EngineResult TakeLock(const StateFolder& folder, Fd& lock);
 
+// Takes every permission of group and others off the files in the folder (links are left
+// alone): an engine may set its own umask (dnsmasq's is 022, for its lease and pid files) or give
+// a file a mode of its own (dnsmasq's log 0660, Kea's logger lock 0660).
+void KeepToOwner(const StateFolder& folder);
+
 // Reads the file name in the open folder (not following a link), up to kReadLimit bytes.
 bool ReadFileAt(int folder, const char* name, std::string& text);
 
