@@ -281,9 +281,9 @@ TEST(EngineIdentity, TheRecordNamesOneProcessWhereverItsFilesAre) {
     return made;
   };
   const struct {
-    const char* what;
+    const char* what = "";
     ProcessFacts facts;
-    bool matches;
+    bool matches = false;
   } cases[] = {
       {"the recorded server", facts('S', 5000, FileIdentity{2049, 77}, "/usr/sbin/dnsmasq"), true},
       {"its program moved, renamed or upgraded since",
@@ -339,7 +339,7 @@ TEST(EnginePort, ProcNetUdpLinesAreReadStrictly) {
     }
   }
   const struct {
-    const char* link;
+    const char* link = "";
     std::optional<std::uint64_t> inode;
   } links[] = {
       {"socket:[138179]", 138179},       {"socket:[]", std::nullopt},
@@ -355,9 +355,9 @@ TEST(EnginePort, OnlySocketsThatReceiveTheInterfacesRequestsHoldIt) {
   const std::vector<std::uint32_t> addresses{0xC6336401, 0xCB007101};  // 198.51.100.1, 203.0.113.1
   constexpr unsigned kOurs = 7;
   const struct {
-    const char* what;
+    const char* what = "";
     UdpSocket socket;
-    bool holds;
+    bool holds = false;
   } cases[] = {
       {"wildcard, bound to no interface", {0, 67, 0U, 1}, true},
       {"wildcard, bound to ours (dnsmasq)", {0, 67, kOurs, 1}, true},

@@ -298,10 +298,13 @@ EngineResult CheckPortHolders(const std::string& interfaceName, pid_t ours, Port
     const std::u16string where = scope == PortScope::kInterface
                                      ? u"UDP 67 on interface " + Quoted(interfaceName)
                                      : u"UDP 67, which keeps the engine from binding it";
-    return {kForeignServer,
-            u"A DHCP server this deployment cannot recognise as its own holds "
-            u"the port (" +
-                where + u"): " + who + std::u16string(tail)};
+    std::u16string message =
+        u"A DHCP server this deployment cannot recognise as its own holds the port (";
+    message += where;
+    message += u"): ";
+    message += who;
+    message += tail;
+    return {kForeignServer, std::move(message)};
   }
   return {};
 }
