@@ -25,6 +25,7 @@ enum EngineCode : int {
   kEngineFileFailure = 61,      // the engine could not create one of its files
   kEngineStartFailed = 62,      // it could not be run, exited, or was not serving in time
   kPreviousNotStopped = 63,     // the server started by an earlier run did not stop
+  kForeignServer = 64,          // a DHCP server not recognised as this deployment's holds the port
 };
 
 struct EngineResult {

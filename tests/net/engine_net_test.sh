@@ -3,7 +3,8 @@
 #
 # engine_net_test.sh CASE ENGINE LAUNCHER COMPONENT PLUGIN
 #   CASE: serve | no_address | port_taken | missing | stale_pid | concurrent | refused |
-#         unsafe_state | dhclient; ENGINE: dnsmasq | kea
+#         unsafe_state | dhclient | moved | program_changed | foreign | umask | own_reason |
+#         slow_start; ENGINE: dnsmasq | kea
 # Exit 0 passed, 1 failed, 77 skipped (not root or a package missing; with CI set: failed).
 set -uo pipefail
 source "$(dirname "$0")/netns.sh"
@@ -34,6 +35,17 @@ expect_lease() { # LEASE FIRST LAST MASK ROUTER SECONDS
   [[ $(netns_field router "$1") == "$5" ]] || netns_fail "router: $1"
   [[ $(netns_field lease "$1") == "$6" ]] || netns_fail "lease time: $1"
   [[ $(netns_field serverid "$1") == 198.51.100.1 ]] || netns_fail "server: $1"
+}
+
+# A program that runs the engine, as an operator's wrapper or a copy elsewhere would.
+make_wrapper() { # PATH BODY
+  printf '#!/bin/bash\n%s\n' "$2" >"$1"
+  chmod 755 "$1"
+}
+
+# Whether the process is alive (not a zombie).
+alive() { # PID
+  [[ -e /proc/$1 && $(sed -E 's/.*\) (.).*/\1/' "/proc/$1/stat" 2>/dev/null) != Z ]]
 }
 
 expect_engines() { # COUNT
@@ -100,8 +112,9 @@ time.sleep(60)' &
   netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
   netns_plugin_settings "$deploy" "${plugin_settings[@]}"
   netns_launch "$server" "$deploy"
-  netns_expect_code 60
-  [[ $ANSWER == *"in use"* || $ANSWER == *"socket"* ]] || netns_fail "no reason given: $ANSWER"
+  netns_expect_code 64
+  [[ $ANSWER == *"pid "*python* && $ANSWER == *"nothing was started or stopped"* ]] ||
+    netns_fail "the answer does not name the program holding the port: $ANSWER"
   expect_engines 0
   ;;
 missing)
@@ -122,6 +135,9 @@ stale_pid)
   sleep 0.1
   mkdir -m 700 "$deploy/run"
   for name in server.pid dnsmasq.pid kea-dhcp4.kea-dhcp4.pid; do echo "$bystander" >"$deploy/run/$name"; done
+  # A record of a server whose pid the bystander now has: it started at another time.
+  printf 'engine=%s\npid=%s\nstart=1\nexe=%s\n' "$engine" "$bystander" \
+    "$(stat -L -c '%d:%i' "/proc/$bystander/exe")" >"$deploy/run/server.record"
   netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
   netns_plugin_settings "$deploy" "${plugin_settings[@]}"
   netns_launch "$server" "$deploy"
@@ -202,6 +218,212 @@ dhclient)
   fi
   lease=$(netns_dhclient "$client" "$veth_c")
   expect_lease "$lease" 198.51.100.100 198.51.100.150 255.255.255.0 198.51.100.1 "$served"
+  ;;
+moved)
+  # The deployment folder, state folder and all, is moved: the server it started is still found
+  # and replaced, so that one server serves the new range.
+  netns_link "$server" "$veth_s" 198.51.100.1/24 "$client" "$veth_c"
+  netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}"
+  netns_launch "$server" "$deploy"
+  netns_expect_code 0
+  first=$(netns_engine_pids "$server")
+  mv "$deploy" "$deploy-moved"
+  deploy="$deploy-moved"
+  netns_settings "$deploy" 255.255.255.0 198.51.100.1 300 198.51.100.20-198.51.100.40
+  netns_launch "$server" "$deploy"
+  netns_expect_code 0
+  alive "$first" && netns_fail "the server started before the move still runs"
+  expect_engines 1
+  [[ $ANSWER == *"It started in "*" seconds."* ]] || netns_fail "the answer does not say how long the start took: $ANSWER"
+  lease=$(netns_udhcpc "$client" "$veth_c" 10)
+  expect_lease "$lease" 198.51.100.20 198.51.100.40 255.255.255.0 198.51.100.1 300
+  ;;
+program_changed)
+  # The engine's program setting now names a wrapper that runs the same engine: the server started
+  # through the old setting is still found and replaced, and so is the one the wrapper started.
+  netns_link "$server" "$veth_s" 198.51.100.1/24 "$client" "$veth_c"
+  netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}"
+  netns_launch "$server" "$deploy"
+  netns_expect_code 0
+  first=$(netns_engine_pids "$server")
+  wrapper="$NETNS_TMP/engine-wrapper"
+  make_wrapper "$wrapper" "exec $program \"\$@\""
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}" "DnsmasqProgram=$wrapper" "KeaProgram=$wrapper"
+  for range in 198.51.100.20-198.51.100.40 198.51.100.60-198.51.100.80; do
+    netns_settings "$deploy" 255.255.255.0 198.51.100.1 300 "$range"
+    netns_launch "$server" "$deploy"
+    netns_expect_code 0
+    expect_engines 1
+  done
+  alive "$first" && netns_fail "the server started through the old program setting still runs"
+  lease=$(netns_udhcpc "$client" "$veth_c" 10)
+  expect_lease "$lease" 198.51.100.60 198.51.100.80 255.255.255.0 198.51.100.1 300
+  ;;
+foreign)
+  # A server this deployment did not start holds the port on the interface (and its pid file is
+  # where ours would be): refused with 64 naming it, it keeps serving and its pid file stays. One
+  # serving another interface of the same machine is no obstacle.
+  netns_link "$server" "$veth_s" 198.51.100.1/24 "$client" "$veth_c"
+  netns_link "$server" "f$NETNS_TAG" 203.0.113.1/24 "$client" "g$NETNS_TAG"
+  mkdir -m 700 "$deploy/run"
+  foreign_server() { # INTERFACE FIRST LAST
+    printf 'port=0\ninterface=%s\nbind-interfaces\nno-hosts\nno-resolv\ndhcp-range=%s,%s,255.255.255.0,600\ndhcp-leasefile=%s\npid-file=%s\nlog-facility=%s\n' \
+      "$1" "$2" "$3" "$NETNS_TMP/foreign.leases" "$deploy/run/dnsmasq.pid" "$NETNS_TMP/foreign.log" \
+      >"$NETNS_TMP/foreign.conf"
+    ip netns exec "$server" /usr/sbin/dnsmasq --conf-file="$NETNS_TMP/foreign.conf" ||
+      netns_fail "the foreign server did not start"
+    cat "$deploy/run/dnsmasq.pid"
+  }
+  netns_require /usr/sbin/dnsmasq
+  foreign=$(foreign_server "$veth_s" 198.51.100.200 198.51.100.210)
+  netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}"
+  netns_launch "$server" "$deploy"
+  netns_expect_code 64
+  [[ $ANSWER == *"pid $foreign ("*dnsmasq* && $ANSWER == *"nothing was started or stopped"* ]] ||
+    netns_fail "the answer does not name the server holding the port: $ANSWER"
+  alive "$foreign" || netns_fail "the foreign server was stopped"
+  [[ $(cat "$deploy/run/dnsmasq.pid" 2>/dev/null) == "$foreign" ]] ||
+    netns_fail "the pid file naming a live engine was removed"
+  expect_engines 1
+  lease=$(netns_udhcpc "$client" "$veth_c" 10)
+  expect_lease "$lease" 198.51.100.200 198.51.100.210 255.255.255.0 198.51.100.1 600
+
+  kill "$foreign"
+  while alive "$foreign"; do sleep 0.05; done
+  foreign=$(foreign_server "f$NETNS_TAG" 203.0.113.100 203.0.113.110)
+  netns_launch "$server" "$deploy"
+  alive "$foreign" || netns_fail "the server of another interface was stopped"
+  if [[ $engine == kea ]]; then
+    # Kea binds the interface's address without sharing: dnsmasq's wildcard socket keeps it out.
+    netns_expect_code 64
+    [[ $ANSWER == *"pid $foreign ("*dnsmasq* ]] || netns_fail "the answer does not name the holder: $ANSWER"
+    expect_engines 1
+  else
+    netns_expect_code 0
+    expect_engines 2
+    lease=$(netns_udhcpc "$client" "$veth_c" 10)
+    expect_lease "$lease" 198.51.100.100 198.51.100.150 255.255.255.0 198.51.100.1 600
+  fi
+  ;;
+umask)
+  # Started with umask 000, the server still keeps its files to root: no other user reads the
+  # leases or reaches Kea's control socket, even once the state folder is opened to them; and a
+  # state folder others may enter is then refused, with the command that fixes it.
+  netns_require /usr/bin/python3 setpriv
+  netns_link "$server" "$veth_s" 198.51.100.1/24 "$client" "$veth_c"
+  netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}"
+  umask 000
+  netns_launch "$server" "$deploy"
+  umask 022
+  netns_expect_code 0
+  lease=$(netns_udhcpc "$client" "$veth_c" 10)
+  expect_lease "$lease" 198.51.100.100 198.51.100.150 255.255.255.0 198.51.100.1 600
+  chmod 755 "$deploy/run"
+  as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+  if [[ $engine == kea ]]; then
+    as_nobody /usr/bin/python3 -c 'import socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.connect(sys.argv[1])
+s.sendall(b"{\"command\": \"config-write\", \"arguments\": {\"filename\": \"" + sys.argv[2].encode() + b"\"}}")
+print(s.recv(4096).decode())' "$deploy/run/kea4.sock" "$NETNS_TMP/written-as-root" >/dev/null 2>&1 &&
+      netns_fail "another user commands the server through its control socket"
+    [[ ! -e $NETNS_TMP/written-as-root ]] || netns_fail "another user had the server write a file"
+  fi
+  leases=$(ls "$deploy/run/"*leases*)
+  for file in $leases; do
+    as_nobody cat "$file" >/dev/null 2>&1 && netns_fail "another user reads $file"
+  done
+  open=$(find "$deploy/run" -mindepth 1 -perm /077 -printf '%m %u %p\n')
+  [[ -z $open ]] || netns_fail "files of the server open to group or others: $open"
+  netns_launch "$server" "$deploy"
+  netns_expect_code 56
+  [[ $ANSWER == *"chmod 700 $deploy/run" ]] || netns_fail "the answer does not give the fix: $ANSWER"
+  expect_engines 1
+  ;;
+own_reason)
+  # The server started before, of the other engine, is stopped and says so in the log; the new
+  # engine then fails without a word: the answer must not pass off the old server's farewell (or
+  # lines others append to the log meanwhile) as the new engine's reason.
+  other=kea
+  [[ $engine == kea ]] && other=dnsmasq
+  netns_require /usr/sbin/dnsmasq /usr/sbin/kea-dhcp4
+  netns_link "$server" "$veth_s" 198.51.100.1/24 "$client" "$veth_c"
+  netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
+  netns_plugin_settings "$deploy" "Engine=$other" "Interface=$veth_s"
+  netns_launch "$server" "$deploy"
+  netns_expect_code 0
+  first=$(netns_engine_pids "$server")
+  wrapper="$NETNS_TMP/silent-engine"
+  make_wrapper "$wrapper" "for a; do case \$a in -t|--test) exec $program \"\$@\";; esac; done
+exit 2"
+  program_key=DnsmasqProgram
+  [[ $engine == kea ]] && program_key=KeaProgram
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}" "$program_key=$wrapper"
+  # dnsmasq's daemon, running as user nobody, holds the log open: lines written through it while
+  # the new dnsmasq starts are not the new one's. (Kea runs as root: only root writes its log.)
+  planter=""
+  if [[ $engine == dnsmasq ]]; then
+    (while :; do echo "dnsmasq: PLANTED" >>"$deploy/run/engine.log"; sleep 0.01; done) &
+    planter=$!
+  fi
+  netns_launch "$server" "$deploy"
+  if [[ -n $planter ]]; then
+    kill "$planter"
+    wait "$planter" 2>/dev/null
+  fi
+  [[ $ANSWER_CODE == 6[02] ]] || netns_fail "expected code 60 or 62, got $ANSWER_CODE: $ANSWER"
+  [[ $ANSWER == *'"no reason given"'* ]] || netns_fail "the reason is not the new engine's: $ANSWER"
+  [[ $ANSWER == *"The server started before was stopped."* ]] || netns_fail "the answer hides the stop: $ANSWER"
+  alive "$first" && netns_fail "the server started before still runs"
+  grep -q . "$deploy/run/engine.log" || netns_fail "the engine log is empty"
+  expect_engines 0
+  ;;
+slow_start)
+  # A server that loads a large lease file for longer than 10 seconds, busy all along, is waited
+  # for, and the answer says how long it took; one that idles is given up after 10 seconds.
+  netns_link "$server" "$veth_s" 198.51.100.1/24 "$client" "$veth_c"
+  netns_settings "$deploy" 255.255.255.0 198.51.100.1 600 198.51.100.100-198.51.100.150
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}"
+  netns_launch "$server" "$deploy"
+  netns_expect_code 0
+  [[ $engine == kea ]] || netns_fail "slow_start is a case for kea"
+  # 24 MiB of leases, as a busy network leaves between two cleanups: a wait of 22 seconds.
+  awk -v now="$(date +%s)" 'BEGIN {
+    print "address,hwaddr,client_id,valid_lifetime,expire,subnet_id,fqdn_fwd,fqdn_rev,hostname,state,user_context"
+    for (i = 0; i < 380000; i++) {
+      a = 100 + i % 50
+      printf "198.51.100.%d,02:00:00:00:00:%02x,,600,%d,1,0,0,host-number-%d.example,0,\n", a, a, now + 600, a
+    }
+  }' >"$NETNS_TMP/leases.csv"
+  busy="$NETNS_TMP/busy-engine"
+  make_wrapper "$busy" "for a; do case \$a in -t) exec $program \"\$@\";; esac; done
+end=\$((SECONDS + 12)); while ((SECONDS < end)); do :; done
+exec $program \"\$@\""
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}" "KeaProgram=$busy"
+  cat "$NETNS_TMP/leases.csv" >"$deploy/run/kea-leases4.csv"
+  netns_launch "$server" "$deploy"
+  netns_expect_code 0
+  took=$(sed -nE 's/.*It started in ([0-9]+)\.[0-9] seconds\..*/\1/p' <<<"$ANSWER")
+  [[ -n $took && $took -ge 12 ]] || netns_fail "the answer does not say it took 12 seconds or more: $ANSWER"
+  expect_engines 1
+  lease=$(netns_udhcpc "$client" "$veth_c" 10)
+  expect_lease "$lease" 198.51.100.100 198.51.100.150 255.255.255.0 198.51.100.1 600
+
+  idle="$NETNS_TMP/idle-engine"
+  make_wrapper "$idle" "for a; do case \$a in -t) exec $program \"\$@\";; esac; done
+sleep 30
+exec $program \"\$@\""
+  netns_plugin_settings "$deploy" "${plugin_settings[@]}" "KeaProgram=$idle"
+  began=$SECONDS
+  netns_launch "$server" "$deploy"
+  netns_expect_code 62
+  [[ $ANSWER == *"no sign of starting"* ]] || netns_fail "the answer does not say it idled: $ANSWER"
+  ((SECONDS - began < 20)) || netns_fail "an idle engine was waited for $((SECONDS - began)) seconds"
+  expect_engines 0
   ;;
 *)
   netns_fail "unknown case $case_name"

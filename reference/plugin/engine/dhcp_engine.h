@@ -29,7 +29,8 @@ struct StartContext {
   const StateFolder& folder;  // open and locked
   const EnginePaths& paths;   // its configuration there is written
   int log;                    // the engine log, open for appending: its stdout and stderr
-  std::uint64_t logOffset;    // the log's size before this start
+  std::uint64_t logOffset;    // the log's size once the server started before was gone
+  milliseconds limit;         // how long the start may take (StartLimit)
 };
 
 class DhcpEngine {
@@ -70,8 +71,10 @@ class DhcpEngine {
   virtual std::string_view VersionOption() const = 0;
   virtual std::string VersionOf(std::string_view firstLine) const = 0;
 
-  // Starts the server from the written configuration and waits until it serves; on success
-  // server is the serving process. A failure leaves nothing of this start running.
+  // Starts the server from the written configuration and waits until it serves, within
+  // context.limit; on success server is the serving process. A failure leaves nothing of this
+  // start running, and its reason is what this start's own processes wrote, never what was in
+  // the log before.
   virtual EngineResult Start(const StartContext& context, pid_t& server) const = 0;
   // Why a start failed, from the text it appended to the engine log: the engine's own
   // complaint, else the last line; "no reason given" when there is none. Quote it for a message.

@@ -11,7 +11,6 @@ namespace dhcp_plugin {
 
 namespace {
 
-constexpr milliseconds kStartWait{10000};
 constexpr char kPidName[] = "dnsmasq.pid";
 // The shortest lease dnsmasq hands out; a shorter DuringTime is raised to it.
 constexpr std::uint64_t kMinLeaseSeconds = 120;
@@ -88,18 +87,16 @@ class Dnsmasq final : public DhcpEngine {
   }
 
   // Its starting process exits once the daemon has bound its sockets, with 0, or 1
-  // (configuration), 2 (a socket; "Permission denied" when not root), 3 (a file).
+  // (configuration), 2 (a socket; "Permission denied" when not root), 3 (a file). Its complaint
+  // is read from its own output, through a pipe only it holds: the daemon, once it runs as user
+  // nobody, keeps the engine log open, so the log may hold lines no start of ours wrote.
   EngineResult Start(const StartContext& context, pid_t& server) const override {
-    const Command command{{context.program, "--conf-file=" + context.paths.config},
-                          {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}};
-    const pid_t child = Spawn(command, context.log, false, -1);
-    if (child < 0) {
-      return {kEngineStartFailed,
-              u"dnsmasq could not be run (" + WidenText(std::strerror(errno)) + u")."};
-    }
-    const int status = WaitExit(child, kStartWait);
-    const std::string reason =
-        status == 0 ? "" : ReasonFromLog(EngineLogFrom(context.folder.fd.Get(), context.logOffset));
+    std::string output;
+    const int status = RunCapturing({context.program, "--conf-file=" + context.paths.config},
+                                    context.limit, output);
+    // The log keeps it too, for the operator.
+    safe_file::WriteAll(context.log, output);
+    const std::string reason = status == 0 ? "" : ReasonFromLog(output);
     const std::u16string why = u"dnsmasq did not start: " + Quoted(reason) + u".";
     switch (status) {
       case 0:
@@ -111,8 +108,10 @@ class Dnsmasq final : public DhcpEngine {
       case 3:
         return {kEngineFileFailure, why};
       case -1:
-        return {kEngineStartFailed, u"dnsmasq did not finish starting within 10 seconds" +
-                                        StopHalfStarted(context) + u"."};
+        return {kEngineStartFailed,
+                u"dnsmasq did not finish starting within " +
+                    DecimalText(static_cast<std::uint64_t>(context.limit.count() / 1000)) +
+                    u" seconds" + StopHalfStarted(context) + u"."};
       default:
         return {kEngineStartFailed, why};
     }

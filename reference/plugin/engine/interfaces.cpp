@@ -45,6 +45,16 @@ std::vector<InterfaceAddress> Ipv4Addresses() {
 
 }  // namespace
 
+std::vector<Ipv4> AddressesOf(const std::string& name) {
+  std::vector<Ipv4> held;
+  for (const InterfaceAddress& entry : Ipv4Addresses()) {
+    if (entry.name == name) {
+      held.push_back(entry.address);
+    }
+  }
+  return held;
+}
+
 bool IsPlainInterfaceName(std::u16string_view name) {
   if (name.empty() || name.size() > kMaxInterfaceName || name == u"." || name == u"..") {
     return false;

@@ -20,6 +20,9 @@ struct InterfaceAddress {
   Ipv4 address = 0;
 };
 
+// The IPv4 addresses the interface of that name holds now.
+std::vector<Ipv4> AddressesOf(const std::string& name);
+
 // The names of the interfaces holding an address in the gateway's subnet, in the order first
 // seen, each once.
 std::vector<std::string> InterfacesInSubnet(const std::vector<InterfaceAddress>& addresses,

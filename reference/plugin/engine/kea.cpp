@@ -20,7 +20,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr milliseconds kStartWait{10000};
 constexpr std::size_t kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
 constexpr char kSocketName[] = "kea4.sock";
 constexpr char kPidName[] = "kea-dhcp4.kea-dhcp4.pid";  // KEA_PIDFILE_DIR/<config>.kea-dhcp4.pid
@@ -151,7 +150,7 @@ class Kea final : public DhcpEngine {
       return {kEngineStartFailed, u"Kea could not be run."};
     }
     const Fd process = OpenProcess(started);
-    const auto deadline = Clock::now() + kStartWait;
+    StartWatch watch(started, context.limit);
     for (;;) {
       if (IsGone(started)) {
         const std::string reason =
@@ -171,12 +170,19 @@ class Kea final : public DhcpEngine {
       if (Holds(AskKea(socketPath, "status-get"), "\"ready\"")) {
         break;
       }
-      if (Clock::now() > deadline) {
-        return {kEngineStartFailed,
-                StopProcess(process, started)
-                    ? u"Kea was not serving within 10 seconds; it was stopped."
-                    : u"Kea was not serving within 10 seconds and did not stop (pid " +
-                          DecimalText(static_cast<unsigned>(started)) + u")."};
+      if (watch.Expired()) {
+        const std::u16string seconds =
+            DecimalText(static_cast<std::uint64_t>(watch.Elapsed().count() / 1000));
+        const std::u16string when = watch.ReachedLimit()
+                                        ? u"Kea was not serving within " + seconds +
+                                              u" seconds, the most its lease file's size allows"
+                                        : u"Kea was not serving after " + seconds +
+                                              u" seconds and showed no sign of starting (no CPU "
+                                              u"time, no disk wait) for 3 seconds";
+        return {kEngineStartFailed, StopProcess(process, started)
+                                        ? when + u"; it was stopped."
+                                        : when + u" and did not stop (pid " +
+                                              DecimalText(static_cast<unsigned>(started)) + u")."};
       }
       std::this_thread::sleep_for(kPoll);
     }

@@ -1,5 +1,7 @@
 // Starting the DHCP server on Linux: the engine chosen, the checks every engine shares, the server
 // an earlier run started stopped, and the new one started through its engine.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,8 +53,15 @@ const DhcpEngine* ChooseEngine(const PluginConfig& config, EngineResult& result)
   return nullptr;
 }
 
+// "2.3": milliseconds as seconds with one decimal, rounded down.
+std::u16string SecondsText(milliseconds elapsed) {
+  const auto tenths = static_cast<std::uint64_t>(elapsed.count() / 100);
+  return DecimalText(tenths / 10) + u"." + DecimalText(tenths % 10);
+}
+
 std::u16string RunningMessage(const DhcpEngine& engine, const std::string& program, pid_t server,
-                              const std::string& interfaceName, const ServeSettings& settings) {
+                              const std::string& interfaceName, const ServeSettings& settings,
+                              milliseconds took) {
   const std::uint64_t served = engine.ServedLeaseSeconds(settings.leaseSeconds);
   const std::uint64_t count = std::uint64_t{settings.last} - settings.first + 1;
   const std::string versionOption(engine.VersionOption());
@@ -69,7 +78,17 @@ std::u16string RunningMessage(const DhcpEngine& engine, const std::string& progr
                std::u16string(engine.Name()) + u"'s shortest lease of " + DecimalText(served) +
                u" seconds.";
   }
-  return message;
+  return message + u" It started in " + SecondsText(took) + u" seconds.";
+}
+
+// The size of the engine's lease file, which it loads before it serves.
+std::uint64_t LeaseBytes(const StateFolder& folder, const DhcpEngine& engine) {
+  struct stat info {};
+  return fstatat(folder.fd.Get(), std::string(engine.LeaseName()).c_str(), &info,
+                 AT_SYMLINK_NOFOLLOW) == 0 &&
+                 S_ISREG(info.st_mode)
+             ? static_cast<std::uint64_t>(info.st_size)
+             : 0;
 }
 
 }  // namespace
@@ -129,20 +148,60 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
     return Fail(kStateFolderUnsafe,
                 u"The engine log cannot be opened in " + Quoted(folder.path) + u".");
   }
+  // A server that is not ours on the port would serve beside the new one: nothing is stopped.
+  const std::optional<OurServer> before = FindOurServer(config, folder);
+  if (result = CheckPortHolders(interfaceName, before ? before->pid : 0, PortScope::kInterface,
+                                u"; nothing was started or stopped.");
+      result.code != 0) {
+    return result;
+  }
   bool stopped = false;
   if (result = StopOurServer(config, folder, stopped); result.code != 0) {
     return result;
   }
+  const std::u16string stoppedText = stopped ? u" The server started before was stopped." : u"";
+  // Only what the new engine writes from here on can be its reason: the old server wrote its
+  // farewell before.
+  offset = lseek(log.Get(), 0, SEEK_END);
   pid_t server = 0;
-  const StartContext context{program, folder, paths, log.Get(), static_cast<std::uint64_t>(offset)};
-  if (result = engine.Start(context, server); result.code != 0) {
-    if (stopped) {
-      result.message += u" The server started before was stopped.";
+  const StartContext context{program,
+                             folder,
+                             paths,
+                             log.Get(),
+                             static_cast<std::uint64_t>(std::max<off_t>(offset, 0)),
+                             StartLimit(LeaseBytes(folder, engine))};
+  const auto began = Clock::now();
+  result = engine.Start(context, server);
+  KeepToOwner(folder);
+  if (result.code != 0) {
+    // The port taken since the check above, or by a server of another interface whose socket
+    // keeps this engine from binding.
+    if (result.code == kEngineCannotBind) {
+      if (EngineResult taken = CheckPortHolders(interfaceName, 0, PortScope::kAnyInterface,
+                                                u"; nothing was started.");
+          taken.code != 0) {
+        result = std::move(taken);
+      }
     }
+    result.message += stoppedText;
     return result;
   }
-  RecordOurServer(folder, server);
-  return {kSettingsSound, RunningMessage(engine, program, server, interfaceName, settings)};
+  const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - began);
+  // dnsmasq lets a second one bind beside it: one that came up meanwhile means two serve.
+  if (result = CheckPortHolders(interfaceName, server, PortScope::kInterface,
+                                u"; the server just started was stopped.");
+      result.code != 0) {
+    StopProcess(OpenProcess(server), server);
+    result.message += stoppedText;
+    return result;
+  }
+  std::u16string message = RunningMessage(engine, program, server, interfaceName, settings, took);
+  if (!RecordOurServer(folder, engine.Kind(), server)) {
+    message +=
+        u" Its record could not be written in the state folder, so a later run may not "
+        u"recognise it.";
+  }
+  return {kSettingsSound, std::move(message)};
 }
 
 }  // namespace dhcp_plugin

@@ -1,6 +1,7 @@
 // The engines' state folder on Linux: opened without following links, locked, written whole.
 #include "state_folder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,6 +24,15 @@ constexpr char kLockName[] = "engine.lock";
 
 EngineResult Fail(int code, std::u16string message) {
   return {code, std::move(message)};
+}
+
+// "0755": the permission bits as chmod takes them.
+std::u16string ModeText(std::uint32_t mode) {
+  std::u16string text = u"0";
+  for (int shift = 6; shift >= 0; shift -= 3) {
+    text += static_cast<char16_t>(u'0' + ((mode >> static_cast<unsigned>(shift)) & 7U));
+  }
+  return text;
 }
 
 bool IsPathCharacter(char c) {
@@ -52,11 +62,12 @@ EngineResult OpenStateFolder(const std::optional<std::filesystem::path>& setting
                 named + u" cannot be opened as a folder (" + WidenText(std::strerror(errno)) +
                     u"); it must be a folder, not a symbolic link, whose parent exists.");
   }
-  if (info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+  if (info.st_uid != geteuid()) {
     return Fail(kStateFolderUnsafe, named +
-                                        u" is writable by others or not owned by the user "
-                                        u"the launcher runs as; make it owner-only (0700).");
+                                        u" is not owned by the user the launcher runs as; use a "
+                                        u"folder of that user's that only it may enter (0700).");
   }
+  const std::uint32_t mode = info.st_mode;
   std::array<char, PATH_MAX> target{};
   const std::string self = "/proc/self/fd/" + std::to_string(folder.fd.Get());
   const ssize_t length = readlink(self.c_str(), target.data(), target.size() - 1);
@@ -66,6 +77,14 @@ EngineResult OpenStateFolder(const std::optional<std::filesystem::path>& setting
                 named + u" resolves to " + Quoted(folder.path) +
                     u"; use a folder whose absolute path holds only letters, digits and /_.+- "
                     u"and stays short enough for a control socket.");
+  }
+  if (!IsOwnerOnlyFolder(mode)) {
+    return Fail(kStateFolderUnsafe,
+                named + u" may be entered, listed or written by its group or others (mode " +
+                    ModeText(mode) +
+                    u"): the servers' leases, log and control socket in it are the owner's only. "
+                    u"Make it so: chmod 700 " +
+                    WidenText(folder.path));
   }
   // The path is resolved, so each folder above is a real folder; a link found now was put there
   // since, by someone who may write its parent.
@@ -101,6 +120,25 @@ EngineResult TakeLock(const StateFolder& folder, Fd& lock) {
   return {};
 }
 
+void KeepToOwner(const StateFolder& folder) {
+  const int copy = fcntl(folder.fd.Get(), F_DUPFD_CLOEXEC, 0);
+  DIR* entries = copy < 0 ? nullptr : fdopendir(copy);
+  if (entries == nullptr) {
+    if (copy >= 0) {
+      close(copy);
+    }
+    return;
+  }
+  while (const dirent* entry = readdir(entries)) {
+    struct stat info {};
+    if (fstatat(folder.fd.Get(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISLNK(info.st_mode) && !S_ISDIR(info.st_mode) && (info.st_mode & 0077U) != 0) {
+      fchmodat(folder.fd.Get(), entry->d_name, info.st_mode & 07700U, 0);
+    }
+  }
+  closedir(entries);
+}
+
 bool ReadFileAt(int folder, const char* name, std::string& text) {
   const Fd fd(openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   return static_cast<bool>(fd) && safe_file::ReadAll(fd.Get(), text, kReadLimit);
@@ -134,6 +172,10 @@ Fd OpenEngineLog(int folder, off_t& offset) {
     }
   }
   Fd fd = safe_file::OpenRegularForAppend(folder, kEngineLogName);
+  // Created under the launcher's umask, or handed to its user by dnsmasq: it is root's alone.
+  if (fd && fchmod(fd.Get(), 0600) != 0) {
+    return {};
+  }
   offset = fd ? lseek(fd.Get(), 0, SEEK_END) : 0;
   return fd;
 }
@@ -167,6 +209,10 @@ std::string EngineLogFrom(int folder, std::uint64_t offset) {
 bool IsSafeStatePath(std::string_view path) {
   return !path.empty() && path.front() == '/' &&
          std::all_of(path.begin(), path.end(), IsPathCharacter);
+}
+
+bool IsOwnerOnlyFolder(std::uint32_t mode) {
+  return (mode & 0077U) == 0;
 }
 
 bool IsSafeParentFolder(std::uint32_t owner, std::uint32_t mode, std::uint32_t user) {

@@ -26,13 +26,19 @@ struct StateFolder {
 
 // Opens the state folder (setting, as PluginConfig holds it; text as written, for messages),
 // making it 0700 when missing. Refuses (kStateFolderUnsafe) a path that cannot be used, a folder
-// that is a link, is not owned by this user or is writable by others, one whose resolved path
-// fails IsSafeStatePath, and one below a folder that fails IsSafeParentFolder.
+// that is a link or is not owned by this user, one whose resolved path fails IsSafeStatePath,
+// one that fails IsOwnerOnlyFolder (the message then holds "chmod 700 PATH" with its resolved
+// path), and one below a folder that fails IsSafeParentFolder.
 EngineResult OpenStateFolder(const std::optional<std::filesystem::path>& setting,
                              const std::u16string& text, StateFolder& folder);
 
 // Takes the folder's lock file, waiting up to 15 s for another launcher run (kStateBusy after).
 EngineResult TakeLock(const StateFolder& folder, Fd& lock);
+
+// Takes every permission of group and others off the files in the folder (links are left
+// alone): an engine may set its own umask (dnsmasq's is 022, for its lease and pid files) or give
+// a file a mode of its own (dnsmasq's log 0660, Kea's logger lock 0660).
+void KeepToOwner(const StateFolder& folder);
 
 // Reads the file name in the open folder (not following a link), up to kReadLimit bytes.
 bool ReadFileAt(int folder, const char* name, std::string& text);
@@ -43,7 +49,7 @@ bool WriteFileAt(int folder, const std::string& name, std::string_view text);
 
 // Keeps the engine log bounded: beyond 1 MiB it is moved to kEngineLogOldName (replacing the one
 // before), and a link or anything but a regular file there is removed. Returns the log opened
-// for appending, and its size before the start in offset.
+// for appending, made 0600, and its size now in offset.
 Fd OpenEngineLog(int folder, off_t& offset);
 
 // What the engine log holds from byte offset (its size before the start) on, at most kReadLimit
@@ -53,6 +59,11 @@ std::string EngineLogFrom(int folder, std::uint64_t offset);
 // Whether an absolute path may be written into an engine's configuration: it starts with "/" and
 // holds only [A-Za-z0-9/_.+-], so it cannot end a line, a value or a JSON string early.
 bool IsSafeStatePath(std::string_view path);
+
+// Whether a state folder's mode (st_mode bits) lets no one but its owner in: no permission at all
+// for group or others. Reading alone would only list it, but nothing needs that, and one rule,
+// the mode the folder is created with, is the one a refusal can name.
+bool IsOwnerOnlyFolder(std::uint32_t mode);
 
 // Whether a folder above the state folder keeps others from swapping what lies below it (root
 // engines reopen their files there by path): it belongs to root or to user, and neither its group
