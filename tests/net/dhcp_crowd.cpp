@@ -823,7 +823,7 @@ int main(int argc, char** argv) {
                "ask for replies to the hardware address rather than broadcast");
   app.add_flag("!--no-client-id", settings.clientId,
                "send no client identifier (option 61): the server knows a client by its hardware "
-               "address alone, as it knows perfdhcp's");
+               "address alone");
   std::optional<Ipv4> requestAddress;
   std::optional<Ipv4> renewAddress;
   std::optional<Ipv4> server;

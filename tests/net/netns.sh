@@ -1,8 +1,9 @@
 # shellcheck shell=bash
 # Shell helpers for DHCP tests and the lab: private network namespaces, a staged deployment, real
 # clients. Source it from bash. Everything runs only inside namespaces made here, on
-# 198.51.100.0/24 and 203.0.113.0/24, and netns_cleanup (set as an EXIT trap by netns_init) stops
-# every process in them and removes them, also on failure.
+# 198.51.100.0/24 and 203.0.113.0/24 (or a private 10.x range for a large pool), and netns_cleanup
+# (set as an EXIT trap by netns_init) stops every process in them and removes them, also on
+# failure.
 
 NETNS_NAMES=()
 NETNS_TMP=""
