@@ -17,6 +17,7 @@
 #include "engines.h"
 #include "interfaces.h"
 #include "our_server.h"
+#include "platform/safe_folder.h"
 #include "process.h"
 #include "safe_file.h"
 #include "state_folder.h"
@@ -86,7 +87,7 @@ TEST(EngineNames, OnlyFoldersOthersCannotChangeMayLieAboveTheStateFolder) {
       {1000, 040755, 0, false}, {1000, 041777, 0, false}, {1001, 040700, 1000, false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(IsSafeParentFolder(c.owner, c.mode, c.user), c.safe)
+    EXPECT_EQ(platform::IsSafeFolder(c.owner, c.mode, c.user), c.safe)
         << c.owner << " " << std::oct << c.mode << " " << std::dec << c.user;
   }
 }

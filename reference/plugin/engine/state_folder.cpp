@@ -14,6 +14,8 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/safe_folder.h"
+
 namespace dhcp_plugin {
 
 namespace {
@@ -91,7 +93,7 @@ EngineResult OpenStateFolder(const std::optional<std::filesystem::path>& setting
   for (std::string parent = folder.path; parent.size() > 1;) {
     parent.erase(std::max<std::size_t>(parent.rfind('/'), 1));
     if (lstat(parent.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-        !IsSafeParentFolder(info.st_uid, info.st_mode, geteuid())) {
+        !platform::IsSafeFolder(info.st_uid, info.st_mode, geteuid())) {
       return Fail(kStateFolderUnsafe,
                   named + u" lies below " + Quoted(parent) +
                       u", which belongs to another user or may be written by its group or others "
@@ -213,13 +215,6 @@ bool IsSafeStatePath(std::string_view path) {
 
 bool IsOwnerOnlyFolder(std::uint32_t mode) {
   return (mode & 0077U) == 0;
-}
-
-bool IsSafeParentFolder(std::uint32_t owner, std::uint32_t mode, std::uint32_t user) {
-  constexpr std::uint32_t kGroupOrOthersWrite = 0022;
-  constexpr std::uint32_t kSticky = 01000;
-  return (owner == 0 || owner == user) &&
-         ((mode & kGroupOrOthersWrite) == 0 || (mode & kSticky) != 0);
 }
 
 }  // namespace dhcp_plugin

@@ -28,7 +28,8 @@ struct StateFolder {
 // making it 0700 when missing. Refuses (kStateFolderUnsafe) a path that cannot be used, a folder
 // that is a link or is not owned by this user, one whose resolved path fails IsSafeStatePath,
 // one that fails IsOwnerOnlyFolder (the message then holds "chmod 700 PATH" with its resolved
-// path), and one below a folder that fails IsSafeParentFolder.
+// path), and one below a folder that fails platform::IsSafeFolder (root engines reopen their
+// files there by path).
 EngineResult OpenStateFolder(const std::optional<std::filesystem::path>& setting,
                              const std::u16string& text, StateFolder& folder);
 
@@ -64,11 +65,6 @@ bool IsSafeStatePath(std::string_view path);
 // for group or others. Reading alone would only list it, but nothing needs that, and one rule,
 // the mode the folder is created with, is the one a refusal can name.
 bool IsOwnerOnlyFolder(std::uint32_t mode);
-
-// Whether a folder above the state folder keeps others from swapping what lies below it (root
-// engines reopen their files there by path): it belongs to root or to user, and neither its group
-// nor others may write it unless it has the sticky bit (as /tmp). mode holds the st_mode bits.
-bool IsSafeParentFolder(std::uint32_t owner, std::uint32_t mode, std::uint32_t user);
 
 // text from outside (an engine, the system) quoted for a message, in double quotes.
 std::u16string Quoted(std::string_view text);
