@@ -104,9 +104,10 @@ TEST_F(Deployment, ComponentRegistersAndPluginAnswersAndLogs) {
   EXPECT_EQ(sound.code, 0);
   EXPECT_EQ(sound.message,
             u"Settings accepted: subnet 192.168.1.0/24, gateway 192.168.1.1, range "
-            u"192.168.1.100-192.168.1.200 (101 addresses), lease 86400 seconds. No DHCP server "
-            u"was started: to serve, set Engine (auto, dnsmasq or kea) and Interface in [ENGINE] "
-            u"of ..\\config\\mekDHCPPluginu.ini.");
+            u"192.168.1.100-192.168.1.200 (101 addresses), lease 86400 seconds. Engine=check: "
+            u"nothing was started or stopped, and no DHCP server of this deployment runs; to "
+            u"serve, set Engine (auto, dnsmasq or kea) and Interface in [ENGINE] of "
+            u"..\\config\\mekDHCPPluginu.ini.");
 
   const DhcpRun reversed =
       RunDhcp(u"255.255.255.0", u"192.168.1.1", u"86400", u"192.168.1.200-192.168.1.100");
@@ -187,7 +188,7 @@ TEST_F(Deployment, HostileRequestsGetAnOrderlyReply) {
   const std::vector<std::u16string> requests = {
       u"",
       u"@@@@@@",
-      u"StopDHCPServer@@@K=v",
+      u"HaltDHCPServer@@@K=v",
       u"RunDHCPServer",
       u"RunDHCPServerX@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=255.255.255.0",
       u"RunDHCPServer@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=\xD800\n@@@@@@=",
@@ -256,9 +257,9 @@ TEST_F(Deployment, PluginSettingsChooseTheEngine) {
     int windowsCode;
     const char16_t* says;
   } cases[] = {
-      {nullptr, "192.168.1.100-192.168.1.200", 0, 0, u"No DHCP server was started"},
+      {nullptr, "192.168.1.100-192.168.1.200", 0, 0, u"no DHCP server of this deployment runs"},
       {"[ENGINE]\nEngine=check\nInterface=eth0\n", "192.168.1.100-192.168.1.200", 0, 0,
-       u"No DHCP server was started"},
+       u"no DHCP server of this deployment runs"},
       {"[ENGINE]\nEngine=dhcpd\n", "192.168.1.100-192.168.1.200", 51, 51, u"Engine \"dhcpd\""},
       {"[ENGINE]\nEngine=kea\nKeaProgram=kea-dhcp4\n", "192.168.1.100-192.168.1.200", 51, 51,
        u"not an absolute path"},
