@@ -45,8 +45,7 @@ std::u16string CheckOnlyMessage(const std::u16string& accepted, const PluginConf
   const EngineResult looked = QueryEngine(config, nullptr, status);
   std::u16string message = accepted + u" Engine=check: nothing was started or stopped";
   if (!status.known) {
-    return message + u"; whether a DHCP server of this deployment runs cannot be told (" +
-           looked.message + u") To stop one, set Engine=off; " + kToServe;
+    return message + u". " + looked.message + u" To stop a server, set Engine=off; " + kToServe;
   }
   if (!status.running) {
     return message + u", and no DHCP server of this deployment runs; " + kToServe;

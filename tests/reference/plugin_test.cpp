@@ -26,6 +26,7 @@
 #include "plugin_service.h"
 #include "request/dhcp_server_request.h"
 #include "request/plugin_request.h"
+#include "settings_check.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -298,6 +299,103 @@ TEST_F(Deployment, PluginSettingsChooseTheEngine) {
   }
   // Nothing was made in the state folder's place: no case got that far.
   EXPECT_FALSE(fs::exists(root_ / "run"));
+}
+
+// The operator's requests and Engine=off with no server of this deployment running, through the
+// real loader. None may make the state folder; a StateFolder that is a file stays one. On Windows
+// no engine runs, so none is found, and a dry run gets the start's "no engine" code.
+TEST_F(Deployment, OperatorRequestsWithoutAServerChangeNothing) {
+#ifdef _WIN32
+  constexpr bool kWindows = true;
+#else
+  constexpr bool kWindows = false;
+#endif
+  const std::u16string sound =
+      u"@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=255.255.255.0@@@DHCP_ZOR_PLUGIN_GATEWAY_PARAMETER="
+      u"192.168.1.1@@@DHCP_ZOR_PLUGIN_DURING_TIME_PARAMETER=86400@@@DHCP_ZOR_PLUGIN_RANGE_IP_"
+      u"PARAMETER=192.168.1.100-192.168.1.200";
+  const std::u16string broken = u"@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=255.0.255.0";
+  const struct {
+    const char* settings;  // ..\config\mekDHCPPluginu.ini
+    std::u16string request;
+    int posixCode;
+    int windowsCode;
+    const char16_t* says;
+    const char16_t* running;  // ZOR_PLUGIN_RESPONSE_SERVER_RUNNING, nullptr when absent
+  } cases[] = {
+      {"[ENGINE]\nEngine=kea\n", u"QueryDHCPServer" + sound, 0, 0,
+       u"No DHCP server of this deployment runs", u"0"},
+      {"[ENGINE]\nEngine=check\nStateFolder=..\\state\n", u"QueryDHCPServer" + broken, 0, 0,
+       u"No DHCP server of this deployment runs", u"0"},
+      {"[ENGINE]\nEngine=kea\nKeaProgram=kea-dhcp4\n", u"QueryDHCPServer" + sound, 51, 51,
+       u"cannot be told", nullptr},
+      {"[ENGINE]\nEngine=kea\nStateFolder=..\\file\n", u"QueryDHCPServer" + sound, 56, 0,
+       u"cannot be told", nullptr},
+      {"[ENGINE]\nEngine=check\n", u"StopDHCPServer", 0, 0,
+       u"No DHCP server of this deployment was running", u"0"},
+      {"[ENGINE]\nEngine=dnsmasq\nDnsmasqProgram=dnsmasq\n", u"StopDHCPServer@@@K=v", 51, 51,
+       u"Nothing was stopped.", nullptr},
+      {"[ENGINE]\nEngine=kea\nStateFolder=..\\file\n", u"StopDHCPServer", 56, 0,
+       u"othing was stopped", nullptr},
+      // Engine=off stops whatever the settings say, and without Interface.
+      {"[ENGINE]\nEngine=OFF\n", u"RunDHCPServer" + broken, 0, 0,
+       u"No DHCP server of this deployment was running", nullptr},
+      {"[ENGINE]\nEngine=off\n", u"RunDHCPServer", 0, 0,
+       u"No DHCP server of this deployment was running", nullptr},
+      {"[ENGINE]\nEngine=off\nKeaProgram=kea\n", u"RunDHCPServer" + sound, 51, 51,
+       u"Nothing was started or stopped.", nullptr},
+      {"[ENGINE]\nEngine=off\n", u"TestDHCPServer" + broken, 0, 0,
+       u"would start and stop nothing (Engine=off)", nullptr},
+      // The dry run answers what the start would.
+      {"[ENGINE]\nEngine=check\n", u"TestDHCPServer" + sound, 0, 0,
+       u"Engine=check: nothing was started or stopped, and no DHCP server", nullptr},
+      {"[ENGINE]\nEngine=kea\n", u"TestDHCPServer" + broken, 12, 12, u"keeps its earlier settings",
+       nullptr},
+      {"[ENGINE]\nEngine=dnsmasq\nDnsmasqProgram=/bin/sh\nInterface=nosuchif9\n",
+       u"TestDHCPServer" + sound, 54, 50, u"does not exist on this machine", nullptr},
+      {"[ENGINE]\nEngine=dnsmasq\nDnsmasqProgram=/bin/sh\n", u"TestDHCPServer" + sound, 52, 50,
+       u"Interface is not set", nullptr},
+  };
+  fs::create_directories(root_ / "config");
+  WriteFile(root_ / "file", "not a folder");
+  for (const auto& c : cases) {
+    const std::string shown = c.settings + std::string(c.request.begin(), c.request.begin() + 15);
+    SCOPED_TRACE(shown);
+    WriteFile(root_ / "config" / "mekDHCPPluginu.ini", c.settings);
+    CPluginRequest request(c.request);
+    request.SetPluginPath(kPluginPath);
+    std::u16string reply;
+    const int code = request.Execute(reply);
+    const int expected = kWindows ? c.windowsCode : c.posixCode;
+    EXPECT_EQ(code, expected);
+    const CPluginRequest parsed(reply);
+    std::u16string value;
+    parsed.GetParam(u"ZOR_PLUGIN_RESPONSE_RETURN_CODE", value);
+    EXPECT_EQ(value, dhcp_plugin::DecimalText(static_cast<std::uint64_t>(expected)));
+    parsed.GetParam(u"ZOR_PLUGIN_RESPONSE_MESSAGE", value);
+    if (kWindows && c.windowsCode == 50) {
+      EXPECT_NE(value.find(u"no DHCP server engine on this platform"), std::u16string::npos);
+    } else if (!(kWindows && c.windowsCode != c.posixCode)) {
+      EXPECT_NE(value.find(c.says), std::u16string::npos)
+          << std::string(value.begin(), value.end());
+    }
+    EXPECT_EQ(value.find(u'@'), std::u16string::npos);
+    // The start request's reply keeps its two keys; the others name the request they answer.
+    const std::u16string name = request.GetRequestName();
+    EXPECT_EQ(parsed.GetRequestName(), name);
+    parsed.GetParam(u"ZOR_PLUGIN_RESPONSE_ANSWERED", value);
+    EXPECT_EQ(value, name == u"RunDHCPServer" ? u"" : name);
+    const bool known =
+        kWindows ? name == u"QueryDHCPServer" || name == u"StopDHCPServer" : c.running != nullptr;
+    EXPECT_EQ(parsed.GetParam(u"ZOR_PLUGIN_RESPONSE_SERVER_RUNNING", value), known ? 0 : 1);
+    if (known) {
+      EXPECT_EQ(value, u"0");
+    }
+    EXPECT_EQ(parsed.GetParam(u"ZOR_PLUGIN_RESPONSE_SERVER_PID", value), 1);
+  }
+  EXPECT_FALSE(fs::exists(root_ / "run"));
+  EXPECT_FALSE(fs::exists(root_ / "state"));
+  EXPECT_EQ(ReadFile(root_ / "file"), "not a folder");
 }
 
 TEST(PluginLog, SpellsOutEveryControlAndLineBreakingCharacter) {
