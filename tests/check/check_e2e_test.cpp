@@ -394,7 +394,7 @@ TEST(Check, ReportsTheServerAsThePluginTellsIt) {
       {"one runs, not matching", &kScriptedPlugin,
        "QueryDHCPServer\t" + Query("0", kRunning + differences) + "\n", "--server",
        check::kExitServerDiffers, Running({{"matches_settings", false}}), nullptr,
-       "    Interface is eth2, the server serves eth1\n"},
+       "\n    Interface is eth2, the server serves eth1"},
       {"values that do not read as their kind", &kScriptedPlugin,
        "QueryDHCPServer\t" +
            Query("0", kRunning + "@@@ZOR_PLUGIN_RESPONSE_SERVER_PID=42x"
@@ -408,7 +408,7 @@ TEST(Check, ReportsTheServerAsThePluginTellsIt) {
                 {"leases_active", nullptr},
                 {"pool_size", nullptr},
                 {"engine", nullptr}}),
-       nullptr, "running: yes, since 2026-12-08T07:39:45Z\n"},
+       nullptr, "running: yes, since 2026-12-08T07:39:45Z"},
       {"a status it cannot tell", &kScriptedPlugin, "QueryDHCPServer\t" + Query("56", "") + "\n",
        "--server", check::kExitNoStatus, nullptr, nullptr,
        "no server status: the plugin answered 56: status 56"},

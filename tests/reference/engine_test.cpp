@@ -403,6 +403,11 @@ TEST(ServerRecord, OnlyARecordOfItsExactShapeIsRead) {
   for (const char* text : {"", "[]", "null", "{", "{\"engine\": \"kea\"}", "\xff\xfe"}) {
     EXPECT_FALSE(ParseServed(text).has_value()) << text;
   }
+  // An engine that tells a long version still leaves a record that is read.
+  ServedRecord talkative = record;
+  talkative.version = std::string(100, 'v');
+  ASSERT_TRUE(ParseServed(ServedText(talkative)).has_value());
+  EXPECT_EQ(ParseServed(ServedText(talkative))->version, std::string(64, 'v'));
   EXPECT_EQ(UtcText(0), "1970-01-01T00:00:00Z");
   EXPECT_EQ(UtcText(1796737623), "2026-12-08T13:47:03Z");
 }

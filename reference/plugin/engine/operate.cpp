@@ -235,7 +235,7 @@ std::string UtcText(std::time_t time) {
 std::string ServedText(const ServedRecord& record) {
   const ServeSettings& settings = record.settings;
   const Json json = {{"engine", Ascii(KeyOf(record.engine))},
-                     {"version", record.version},
+                     {"version", record.version.substr(0, kLongestVersion)},
                      {"pid", static_cast<std::uint64_t>(record.pid)},
                      {"interface", record.interfaceName},
                      {"mask", Ascii(FormatDottedQuad(settings.mask))},

@@ -49,7 +49,7 @@ struct ServedRecord {
   std::string started;                   // UTC, "2026-12-08T07:39:45Z"
 };
 
-// The record as the JSON text that is written.
+// The record as the JSON text that is written; a version longer than ParseServed takes is cut.
 std::string ServedText(const ServedRecord& record);
 // The record text parses to, or nothing when it is not valid JSON of that shape: every field
 // present with its type, a plain interface name, strict dotted quads, a contiguous mask that holds
