@@ -54,6 +54,84 @@ void Library(std::string& out, const LibraryReport& library, const std::string& 
   }
 }
 
+std::string Answered(const PluginAnswer& answer) {
+  return std::to_string(answer.returnCode) + (answer.message.empty() ? "" : ": " + answer.message);
+}
+
+// The server's part of the text report: what runs, what it serves, its leases, whether it serves
+// the settings as they are now.
+void Server(std::string& out, const ServerReport& server, bool withMessage) {
+  if (!server.answer.answered) {
+    Line(out, "this plugin reports no server status (its reply does not answer the request)");
+    return;
+  }
+  if (!server.reported) {
+    Line(out, "no server status: the plugin answered " + Answered(server.answer));
+    return;
+  }
+  if (!server.running) {
+    Line(out, "running: no");
+  } else {
+    std::string running = "running: yes";
+    if (server.engine) {
+      running += ", " + *server.engine + (server.version ? " " + *server.version : "");
+    }
+    if (server.pid) {
+      running += ", pid " + std::to_string(*server.pid);
+    }
+    if (server.started) {
+      running += ", since " + *server.started;
+    }
+    Line(out, running);
+    if (server.range) {
+      Line(out, "serves: interface " + server.interfaceName.value_or("?") + ", range " +
+                    *server.range + ", mask " + server.mask.value_or("?") + ", router " +
+                    server.router.value_or("?") + ", lease " +
+                    (server.leaseSeconds ? std::to_string(*server.leaseSeconds) : "?") +
+                    " seconds");
+    } else {
+      Line(out, "serves: not known");
+    }
+    if (server.leasesActive) {
+      Line(out, "leases active: " + std::to_string(*server.leasesActive) +
+                    (server.poolSize ? " of " + std::to_string(*server.poolSize) : ""));
+    }
+    if (server.matches == true) {
+      Line(out, "settings: it serves them as they are now");
+    } else if (server.matches == false) {
+      Line(out, "settings: changed since it started; a launcher run would replace it:");
+      for (const std::string& difference : server.differences) {
+        Line(out, "  " + difference);
+      }
+    }
+  }
+  if (withMessage) {
+    Line(out, "plugin answered " + Answered(server.answer));
+  }
+}
+
+// The status as its JSON field; null when the plugin reports none.
+nlohmann::json ServerJson(const ServerReport& server) {
+  using nlohmann::json;
+  if (!server.reported) {
+    return nullptr;
+  }
+  const auto value = [](const auto& given) { return given ? json(*given) : json(nullptr); };
+  return {{"running", server.running},
+          {"engine", value(server.engine)},
+          {"version", value(server.version)},
+          {"pid", value(server.pid)},
+          {"interface", value(server.interfaceName)},
+          {"range", value(server.range)},
+          {"mask", value(server.mask)},
+          {"router", value(server.router)},
+          {"lease_seconds", value(server.leaseSeconds)},
+          {"started", value(server.started)},
+          {"leases_active", value(server.leasesActive)},
+          {"pool_size", value(server.poolSize)},
+          {"matches_settings", value(server.matches)}};
+}
+
 }  // namespace
 
 std::string FormatText(const Report& report) {
@@ -153,6 +231,23 @@ std::string FormatText(const Report& report) {
   } else {
     Line(out, "not run (--run-plugin sends it the request)");
   }
+  if (report.stop) {
+    Heading(out, "Stop request:");
+    Line(out, report.stop->answered
+                  ? "answered " + Answered(*report.stop)
+                  : "this plugin does not know the stop request (its reply does not answer it)");
+    Heading(out, "Server of this deployment, after the stop:");
+    Server(out, *report.server, false);
+  } else if (report.server) {
+    Heading(out, "Server of this deployment (status query):");
+    Server(out, *report.server, true);
+  }
+  if (report.dryRun) {
+    Heading(out, "Dry run (what a launcher run would do now; nothing is changed):");
+    Line(out, report.dryRun->answered
+                  ? "would answer " + Answered(*report.dryRun)
+                  : "this plugin does no dry run (its reply does not answer the request)");
+  }
   Heading(out, report.summary);
   return out;
 }
@@ -191,23 +286,36 @@ std::string FormatJson(const Report& report) {
   for (const std::string& warning : report.settingWarnings) {
     warnings.push_back(warning);
   }
-  const json document = {{"bin", report.binFolder},
-                         {"permissions_checked", report.permissionsChecked},
-                         {"component", component},
-                         {"settings",
-                          {{"path", report.settingsPath},
-                           {"exists", report.settingsExists},
-                           {"readable", report.settingsReadable},
-                           {"encoding", report.encoding},
-                           {"section_found", report.sectionFound},
-                           {"sections", report.sections},
-                           {"values", values}}},
-                         {"request", report.request},
-                         {"plugin", plugin},
-                         {"warnings", warnings},
-                         {"ok", report.exitStatus == kExitOk},
-                         {"exit_status", report.exitStatus},
-                         {"summary", report.summary}};
+  json document = {{"bin", report.binFolder},
+                   {"permissions_checked", report.permissionsChecked},
+                   {"component", component},
+                   {"settings",
+                    {{"path", report.settingsPath},
+                     {"exists", report.settingsExists},
+                     {"readable", report.settingsReadable},
+                     {"encoding", report.encoding},
+                     {"section_found", report.sectionFound},
+                     {"sections", report.sections},
+                     {"values", values}}},
+                   {"request", report.request},
+                   {"plugin", plugin},
+                   {"warnings", warnings},
+                   {"ok", report.exitStatus == kExitOk},
+                   {"exit_status", report.exitStatus},
+                   {"summary", report.summary}};
+  const auto answer = [](const std::optional<PluginAnswer>& given) {
+    return given && given->answered ? json{{"code", given->returnCode}, {"message", given->message}}
+                                    : json(nullptr);
+  };
+  if (report.server) {
+    document["server"] = ServerJson(*report.server);
+  }
+  if (report.dryRun) {
+    document["dry_run"] = answer(report.dryRun);
+  }
+  if (report.stop) {
+    document["stop"] = answer(report.stop);
+  }
   return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 

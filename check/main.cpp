@@ -21,7 +21,12 @@ constexpr char kDescription[] =
     "lacks [PARAMS]; 5 a setting would be sent empty; 6 the plugin is not found, does not load or "
     "lacks an entry point; 7 (--run-plugin) the plugin did not answer 0; 8 the check could not "
     "finish (an error of the system, such as a file that cannot be looked at, or no memory), "
-    "said on standard error. The first problem in the report decides; warnings alone do not.";
+    "said on standard error; 9 (--server) no DHCP server of this deployment runs; 10 (--server) "
+    "it runs, but not with the settings as they are now; 11 (--stop-server) it still runs; 12 "
+    "(--server, --stop-server) the plugin reports no server status. The first problem in the "
+    "report decides; warnings alone do not.\n\n--server and --stop-server are never sent "
+    "unless asked for: they are requests other than the launcher's, and a plugin that reads no "
+    "request name would take them for a start.";
 
 }  // namespace
 
@@ -38,9 +43,18 @@ int main(int argc, char** argv) {
                "load libraries that others could write or swap too");
   app.add_flag("--register", options.registerComponent,
                "call the component's DllRegisterServer, as the launcher does (registers it)");
-  app.add_flag("--run-plugin", options.runPlugin,
-               "send the request to the plugin exactly as the launcher does: a plugin set to "
-               "serve starts or replaces its DHCP server");
+  CLI::Option* run = app.add_flag("--run-plugin", options.runPlugin,
+                                  "send the request to the plugin exactly as the launcher does: a "
+                                  "plugin set to serve starts or replaces its DHCP server");
+  CLI::Option* server =
+      app.add_flag("--server", options.server,
+                   "ask the plugin about the DHCP server of this deployment and what a launcher "
+                   "run would do now (its status query and dry run, which change nothing)");
+  app.add_flag("--stop-server", options.stopServer,
+               "ask the plugin to stop the DHCP server of this deployment")
+      ->excludes(run)
+      ->excludes(server);
+  server->excludes(run);
   app.set_version_flag("--version", std::string("dhcp-launcher-check ") + DHCP_VERSION);
   try {
     app.parse(argc, argv);

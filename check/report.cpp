@@ -18,6 +18,7 @@
 #include "platform/text.h"
 #include "request/dhcp_protocol.h"
 #include "request/dhcp_server_request.h"
+#include "request/plugin_request.h"
 
 namespace fs = std::filesystem;
 
@@ -483,6 +484,122 @@ void CheckPlugin(const fs::path& bin, const Options& options, CDhcpServerRequest
   report.message = Printable(message);
 }
 
+// A reply value that is all decimal digits (at most 18, so it fits), or none.
+std::optional<std::int64_t> NumberOf(const std::u16string& text) {
+  constexpr std::size_t kMaxDigits = 18;
+  if (text.empty() || text.size() > kMaxDigits) {
+    return std::nullopt;
+  }
+  std::int64_t value = 0;
+  for (const char16_t c : text) {
+    if (c < u'0' || c > u'9') {
+      return std::nullopt;
+    }
+    value = value * 10 + (c - u'0');
+  }
+  return value;
+}
+
+std::optional<std::string> TextOf(const CPluginRequest& reply, const char16_t* key) {
+  std::u16string value;
+  reply.GetParam(key, value);
+  return value.empty() ? std::nullopt : std::optional<std::string>(Printable(value));
+}
+
+std::optional<bool> FlagOf(const CPluginRequest& reply, const char16_t* key) {
+  std::u16string value;
+  reply.GetParam(key, value);
+  if (value == u"1" || value == u"0") {
+    return value == u"1";
+  }
+  return std::nullopt;
+}
+
+// Sends request to the plugin as the launcher sends its own, and reads the reply's code and
+// message; answered when the reply names the request. The reply record is left in reply.
+PluginAnswer Send(const CPluginRequest& request, CPluginRequest& reply) {
+  PluginAnswer answer;
+  int emptyName = 0;
+  std::u16string text = request.BuildRequestText(emptyName);
+  answer.status = request.Execute(text);
+  reply = CPluginRequest(text);
+  std::u16string value;
+  reply.GetParam(dhcp_protocol::kAnsweredKey, value);
+  answer.answered = value == request.GetRequestName();
+  reply.GetParam(dhcp_protocol::kReturnCodeKey, value);
+  answer.returnCode = CDhcpServerRequest::ReadReturnCode(value);
+  reply.GetParam(dhcp_protocol::kMessageKey, value);
+  answer.message = Printable(value);
+  return answer;
+}
+
+// The status keys of a reply. A reply that does not answer the request is taken for no status,
+// whatever it holds: a plugin that knows no such request may hand its text back.
+ServerReport ServerOf(const PluginAnswer& answer, const CPluginRequest& reply) {
+  using namespace dhcp_protocol;
+  ServerReport server;
+  server.answer = answer;
+  const std::optional<bool> running = FlagOf(reply, kServerRunningKey);
+  if (!answer.answered || !running) {
+    return server;
+  }
+  server.reported = true;
+  server.running = *running;
+  const auto number = [&](const char16_t* key) {
+    std::u16string value;
+    reply.GetParam(key, value);
+    return NumberOf(value);
+  };
+  server.engine = TextOf(reply, kServerEngineKey);
+  server.version = TextOf(reply, kServerVersionKey);
+  server.pid = number(kServerPidKey);
+  server.interfaceName = TextOf(reply, kServerInterfaceKey);
+  server.range = TextOf(reply, kServerRangeKey);
+  server.mask = TextOf(reply, kServerMaskKey);
+  server.router = TextOf(reply, kServerRouterKey);
+  server.leaseSeconds = number(kServerLeaseSecondsKey);
+  server.started = TextOf(reply, kServerStartedKey);
+  server.leasesActive = number(kServerLeasesActiveKey);
+  server.poolSize = number(kServerPoolSizeKey);
+  server.matches = FlagOf(reply, kServerMatchesKey);
+  const std::string differences = TextOf(reply, kServerDifferencesKey).value_or("");
+  for (std::size_t start = 0; start < differences.size();) {
+    const std::size_t end = std::min(differences.find("; ", start), differences.size());
+    server.differences.push_back(differences.substr(start, end - start));
+    start = end + 2;
+  }
+  return server;
+}
+
+// --server: the status query and the dry run, each with the four settings the launcher would
+// send; --stop-server: the stop request, which carries none, so that a plugin that reads no
+// request name finds nothing to start a server with.
+void CheckServer(
+    const Options& options,
+    const std::array<settings_request::Setting, settings_request::kSettingCount>& settings,
+    Report& report) {
+  if (report.plugin.refused || !report.plugin.loads ||
+      report.entryPoints.size() != kPluginEntries.size()) {
+    return;
+  }
+  CPluginRequest reply;
+  if (options.stopServer) {
+    CPluginRequest request;
+    request.SetRequestName(dhcp_protocol::kStopDhcpServer);
+    request.SetPluginPath(Widen(settings_request::kPluginLibrary));
+    report.stop = Send(request, reply);
+    report.server = ServerOf(*report.stop, reply);
+  }
+  if (options.server) {
+    CDhcpServerRequest request;
+    settings_request::FillRequest(settings, request);
+    request.SetRequestName(dhcp_protocol::kQueryDhcpServer);
+    report.server = ServerOf(Send(request, reply), reply);
+    request.SetRequestName(dhcp_protocol::kTestDhcpServer);
+    report.dryRun = Send(request, reply);
+  }
+}
+
 // The plugin's state folder, read as the plugin reads it: StateFolder in [ENGINE] of its own
 // settings file, "..\\run" when missing or empty, relative to the working directory.
 fs::path StateFolder(const fs::path& bin) {
@@ -519,6 +636,18 @@ int ExitStatusOf(const Report& report, const Options& options) {
   }
   if (options.runPlugin && (report.status != 0 || report.returnCode != 0)) {
     return kExitPluginRefused;
+  }
+  if (report.server && !report.server->reported) {
+    return kExitNoStatus;
+  }
+  if (options.stopServer && report.server->running) {
+    return kExitStillRunning;
+  }
+  if (options.server && !report.server->running) {
+    return kExitNoServer;
+  }
+  if (options.server && report.server->matches == false) {
+    return kExitServerDiffers;
   }
   return kExitOk;
 }
@@ -558,6 +687,11 @@ std::string Summary(const Report& report) {
     return line + " to the plugin, which answered " + std::to_string(*report.returnCode) +
            (report.message.empty() ? "." : ": " + report.message);
   }
+  if (report.dryRun && report.dryRun->answered) {
+    return line + " to the plugin, whose dry run answered " +
+           std::to_string(report.dryRun->returnCode) +
+           (report.dryRun->message.empty() ? "." : ": " + report.dryRun->message);
+  }
   return line + " to the plugin.";
 }
 
@@ -578,6 +712,7 @@ Report BuildReport(const Options& options) {
   int emptyName = 0;
   report.request = Printable(request.BuildRequestText(emptyName));
   CheckPlugin(bin, options, request, report);
+  CheckServer(options, settings, report);
   report.exitStatus = ExitStatusOf(report, options);
   report.summary = Summary(report);
   return report;

@@ -1,6 +1,7 @@
 // What the launcher in a deployment would do, and why: the facts the check program reports.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -10,15 +11,19 @@ namespace check {
 
 // The exit statuses of the check program; the first problem in the report's order decides.
 enum ExitStatus : int {
-  kExitOk = 0,             // the launcher would register and send all four settings
-  kExitUnsafeLibrary = 1,  // a library others could write or swap was not loaded
-  kExitUsage = 2,          // the command line could not be read
-  kExitComponent = 3,      // the component is not found, does not load or lacks its entry
-  kExitSettingsFile = 4,   // the settings file is missing or unreadable, or lacks [PARAMS]
-  kExitSetting = 5,        // a setting would be sent empty
-  kExitPlugin = 6,         // the plugin is not found, does not load or lacks an entry point
-  kExitPluginRefused = 7,  // with --run-plugin: Execute or the plugin's return code was not 0
-  kExitError = 8,          // the check could not finish: an error of the system, on stderr
+  kExitOk = 0,              // the launcher would register and send all four settings
+  kExitUnsafeLibrary = 1,   // a library others could write or swap was not loaded
+  kExitUsage = 2,           // the command line could not be read
+  kExitComponent = 3,       // the component is not found, does not load or lacks its entry
+  kExitSettingsFile = 4,    // the settings file is missing or unreadable, or lacks [PARAMS]
+  kExitSetting = 5,         // a setting would be sent empty
+  kExitPlugin = 6,          // the plugin is not found, does not load or lacks an entry point
+  kExitPluginRefused = 7,   // with --run-plugin: Execute or the plugin's return code was not 0
+  kExitError = 8,           // the check could not finish: an error of the system, on stderr
+  kExitNoServer = 9,        // with --server: no DHCP server of this deployment runs
+  kExitServerDiffers = 10,  // with --server: it runs, but not with the settings as they are now
+  kExitStillRunning = 11,   // with --stop-server: a server of this deployment still runs
+  kExitNoStatus = 12,       // with --server or --stop-server: the plugin reports no server status
 };
 
 struct Options {
@@ -26,6 +31,8 @@ struct Options {
   bool loadAnyway = false;                          // load libraries others could swap
   bool registerComponent = false;
   bool runPlugin = false;
+  bool server = false;      // send the status query and the dry run
+  bool stopServer = false;  // send the stop request
 };
 
 struct ValueReport {
@@ -42,6 +49,35 @@ struct LibraryReport {
   bool found = false;
   bool refused = false;  // not loaded: others could write or swap it or a folder on its way
   bool loads = false;
+};
+
+// How the plugin answered one of the operator's requests (status query, stop request, dry run).
+struct PluginAnswer {
+  int status = 0;         // Execute's
+  bool answered = false;  // the reply names the request: the plugin knows it
+  int returnCode = 0;
+  std::string message;
+};
+
+// The server of this deployment as the plugin reports it: the status keys of the reply to a status
+// query or stop request. A value the plugin left out, or that does not read as its kind, is none.
+struct ServerReport {
+  PluginAnswer answer;
+  bool reported = false;  // the reply carries the status keys
+  bool running = false;
+  std::optional<std::string> engine;
+  std::optional<std::string> version;
+  std::optional<std::int64_t> pid;
+  std::optional<std::string> interfaceName;
+  std::optional<std::string> range;
+  std::optional<std::string> mask;
+  std::optional<std::string> router;
+  std::optional<std::int64_t> leaseSeconds;
+  std::optional<std::string> started;
+  std::optional<std::int64_t> leasesActive;
+  std::optional<std::int64_t> poolSize;
+  std::optional<bool> matches;
+  std::vector<std::string> differences;
 };
 
 // Every text of a report is UTF-8: a path's bytes that are not show as \xNN.
@@ -75,13 +111,18 @@ struct Report {
   std::optional<int> returnCode;
   std::string message;
 
+  std::optional<ServerReport> server;  // --server: the status query; --stop-server: after the stop
+  std::optional<PluginAnswer> dryRun;  // --server
+  std::optional<PluginAnswer> stop;    // --stop-server
+
   int exitStatus = kExitOk;
   std::string summary;  // the last line: what the launcher would do
 };
 
 // Looks at the deployment whose bin/ is the current directory, as the launcher would run there.
-// Changes nothing, except that --register calls DllRegisterServer and --run-plugin sends the
-// request to the plugin.
+// Changes nothing, except that --register calls DllRegisterServer, --run-plugin sends the
+// request to the plugin and --stop-server the stop request. --server sends the status query and
+// the dry run, which change nothing with a plugin that knows them.
 Report BuildReport(const Options& options);
 
 // The report for a person, one fact per line, ending with the summary line.

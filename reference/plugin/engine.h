@@ -1,7 +1,11 @@
-// The DHCP server engine layer as the plugin's service sees it: its return codes and the start.
+// The DHCP server engine layer as the plugin's service sees it: its return codes, the start, and
+// the operations on the server a start left running (stop, status, dry run).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "plugin_config.h"
 #include "settings_check.h"
@@ -34,8 +38,50 @@ struct EngineResult {
 };
 
 // Starts (or restarts) the DHCP server with settings as config asks; config.engine is not
-// kCheck. Stops the server an earlier run started first. Per platform: on Windows always
+// kCheck or kOff. Stops the server an earlier run started first. Per platform: on Windows always
 // kNoEngine. Never throws but std::bad_alloc.
 EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settings);
+
+// What the plugin knows of the DHCP server this deployment started.
+struct ServerStatus {
+  bool known = false;  // whether the plugin could look; when not, the result's message says why
+  bool running = false;
+  std::u16string engine;      // "dnsmasq" or "kea" (as Engine names it); "" when not known
+  std::u16string engineName;  // as messages name it: "dnsmasq", "Kea"
+  std::u16string version;     // "" when not known
+  std::uint64_t pid = 0;      // 0 when none runs
+  std::u16string interfaceName;
+  std::optional<ServeSettings> served;  // what it serves; leaseSeconds is the lease it hands out
+  std::u16string started;               // ISO 8601 UTC, "" when not known
+  std::optional<std::uint64_t> leasesActive;
+  std::optional<std::uint64_t> poolSize;
+  std::optional<bool> matches;              // with settings to compare and what it serves known
+  std::vector<std::u16string> differences;  // when matches is false: each names a setting
+};
+
+// Looks at the server this deployment started, changing nothing (not even a missing state
+// folder is made): whether it runs, what it serves (from the record its start left, trusted only
+// when it names the running process), and its leases (from its engine). With wanted, also whether
+// those settings, Engine and Interface describe what it serves. kSettingsSound with a message that
+// sums it up, or the code of what kept the plugin from looking (status.known false then).
+// config.fault is empty. On Windows nothing runs. Never throws but std::bad_alloc.
+EngineResult QueryEngine(const PluginConfig& config, const DhcpSettings* wanted,
+                         ServerStatus& status);
+
+// Stops the server this deployment started, as a replacement would (Engine=off and the stop
+// request), whatever the launcher's settings and Interface say; config.fault is empty. A process
+// that is not that server is never signalled, so another deployment's server runs on.
+// kSettingsSound with a message naming what was stopped (engine, pid) or saying that none ran;
+// kPreviousNotStopped when it did not stop; the state folder's codes when it cannot be looked at
+// (a missing one is not made: then none ran). after says what runs afterwards. On Windows nothing
+// runs. Never throws but std::bad_alloc.
+EngineResult StopEngine(const PluginConfig& config, ServerStatus& after);
+
+// The dry run of StartEngine: every check a start runs, then the engine's own test of the
+// configuration the start would write, made in a fresh folder only this user can enter beside the
+// state folder and removed afterwards. Starts, stops and creates nothing else (not even a missing
+// state folder). A failure is the start's own answer; success is kSettingsSound with what a start
+// would do. On Windows kNoEngine, as the start. Never throws but std::bad_alloc.
+EngineResult TestEngine(const PluginConfig& config, const ServeSettings& settings);
 
 }  // namespace dhcp_plugin

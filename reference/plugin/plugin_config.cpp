@@ -44,9 +44,9 @@ std::optional<std::filesystem::path> NativePath(std::u16string text) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-// "check, auto, dnsmasq or kea": every value Engine may take.
+// "check, off, auto, dnsmasq or kea": every value Engine may take.
 std::u16string KnownEngines() {
-  std::u16string list = u"check, auto";
+  std::u16string list = u"check, off, auto";
   for (std::size_t i = 0; i < std::size(kEngineNames); ++i) {
     list +=
         (i + 1 == std::size(kEngineNames) ? u" or " : u", ") + std::u16string(kEngineNames[i].name);
@@ -77,6 +77,8 @@ PluginConfig ReadPluginConfig(const std::u16string& path) {
                    [&](const EngineName& entry) { return engine == entry.name; });
   if (engine.empty() || engine == u"check") {
     config.engine = EngineKind::kCheck;
+  } else if (engine == u"off") {
+    config.engine = EngineKind::kOff;
   } else if (engine == u"auto") {
     config.engine = EngineKind::kAuto;
   } else if (named != std::end(kEngineNames)) {

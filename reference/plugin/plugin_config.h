@@ -8,9 +8,10 @@
 
 namespace dhcp_plugin {
 
-// Which engine serves: kCheck starts nothing (the settings are only checked), kAuto takes the
-// first engine of the engine table that is installed; the others name one engine.
-enum class EngineKind { kCheck, kAuto, kDnsmasq, kKea };
+// Which engine serves: kCheck starts nothing (the settings are only checked), kOff stops the
+// server an earlier run started and starts nothing, kAuto takes the first engine of the engine
+// table that is installed; the others name one engine.
+enum class EngineKind { kCheck, kOff, kAuto, kDnsmasq, kKea };
 
 // The engines the settings can name: the value of Engine, the key of the program path and the
 // program run unless that key names another; never looked up on PATH.
@@ -45,13 +46,13 @@ struct PluginConfig {
   // "" when every value can be used; otherwise one sentence saying which one cannot, and why.
   std::u16string fault;
 
-  // The program of kind, or an empty path for kCheck and kAuto.
+  // The program of kind, or an empty path for kCheck, kOff and kAuto.
   std::filesystem::path ProgramOf(EngineKind kind) const;
 };
 
 // Reads section ENGINE of the settings file at path (platform::ReadProfileString):
-//   Engine         check | auto | an engine's name (kEngineNames), any letter case; missing or
-//                  empty: check
+//   Engine         check | off | auto | an engine's name (kEngineNames), any letter case; missing
+//                  or empty: check
 //   Interface      the one interface to serve
 //   StateFolder    the folder of the generated config, pid, lease and log files; default ..\run
 //   DnsmasqProgram, KeaProgram   absolute paths of the engines' programs

@@ -2,8 +2,9 @@
 //
 // It checks the settings of a "RunDHCPServer" request and answers with a return code and a
 // message (plugin_service.h); when its own settings file asks for one, it starts a DHCP server
-// engine detached, in a session of its own (engine.h), and no thread of the plugin outlives the
-// call. Every call is logged to ..\log\mekDHCPPluginu.log relative to the working directory. No
+// engine detached, in a session of its own (engine.h), or stops it, and no thread of the plugin
+// outlives the call. It also answers the status query, stop request and dry run of an operator's
+// tools. Every call is logged to ..\log\mekDHCPPluginu.log relative to the working directory. No
 // exception leaves an entry point.
 #include <string>
 #include <string_view>

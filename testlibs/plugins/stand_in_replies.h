@@ -13,6 +13,12 @@ enum class Answer {
   kOutOfMemory,  // lets std::bad_alloc escape
 };
 
+// scripted_reply: the environment variable that names its script, a UTF-8 file of lines
+// "<request name>\t<reply text>" (ASCII). RequestService replaces the text with the reply of the
+// first line naming the request's name (the text before the first "@@@") and returns 0; a request
+// no line names is left unchanged.
+inline constexpr char kReplyScriptVariable[] = "DHCP_TEST_REPLY_SCRIPT";
+
 inline constexpr char16_t kFixedReply[] =
     u"ZZ@@@ZOR_PLUGIN_RESPONSE_RETURN_CODE=17@@@ZOR_PLUGIN_RESPONSE_MESSAGE=started";
 inline constexpr int kFixedReplyStatus = 42;

@@ -13,7 +13,9 @@
 
 #include "check/report.h"
 #include "deployment.h"
+#include "record_file.h"
 #include "record_format.h"
+#include "stand_in_replies.h"
 #include "stand_ins.h"
 #include "utf16.h"
 
@@ -42,6 +44,10 @@ const fs::path kFailingComponent = test_support::StandInLibrary("stand_in_compon
 const fs::path kComponentWithoutEntryPoint =
     test_support::StandInLibrary("stand_in_component_without_entry_point");
 const fs::path kRecorderPlugin = test_support::StandInLibrary("stand_in_plugin_recorder");
+const fs::path kUnchangedPlugin = test_support::StandInLibrary("stand_in_plugin_unchanged");
+const fs::path kFixedReplyPlugin = test_support::StandInLibrary("stand_in_plugin_fixed_reply");
+const fs::path kScriptedPlugin = test_support::StandInLibrary("stand_in_plugin_scripted");
+const fs::path kReferencePlugin = BuiltFile(DHCP_TEST_REFERENCE_PLUGIN);
 
 struct Outcome {
   int status = -1;
@@ -541,6 +547,222 @@ TEST(Check, SpellsOutControlCharactersInTheTextReport) {
               "a\xe2\x80\xa8"
               "b");
   }
+}
+
+// The replies of the scripted stand-in to the operator's requests.
+constexpr char kAnswered[] = "@@@ZOR_PLUGIN_RESPONSE_ANSWERED=";
+std::string Query(const std::string& code, const std::string& keys) {
+  return "QueryDHCPServer@@@ZOR_PLUGIN_RESPONSE_RETURN_CODE=" + code +
+         "@@@ZOR_PLUGIN_RESPONSE_MESSAGE=status " + code + kAnswered + "QueryDHCPServer" + keys;
+}
+const std::string kDryRun =
+    "TestDHCPServer@@@ZOR_PLUGIN_RESPONSE_RETURN_CODE=59@@@ZOR_PLUGIN_RESPONSE_MESSAGE=would "
+    "fail=refused"s +
+    kAnswered + "TestDHCPServer";
+const std::string kStopped = "StopDHCPServer@@@ZOR_PLUGIN_RESPONSE_RETURN_CODE=0"s + kAnswered +
+                             "StopDHCPServer@@@ZOR_PLUGIN_RESPONSE_MESSAGE=stopped";
+constexpr char kRunning[] =
+    "@@@ZOR_PLUGIN_RESPONSE_SERVER_RUNNING=1@@@ZOR_PLUGIN_RESPONSE_SERVER_ENGINE=kea"
+    "@@@ZOR_PLUGIN_RESPONSE_SERVER_VERSION=2.2.0@@@ZOR_PLUGIN_RESPONSE_SERVER_PID=4242"
+    "@@@ZOR_PLUGIN_RESPONSE_SERVER_INTERFACE=eth1"
+    "@@@ZOR_PLUGIN_RESPONSE_SERVER_RANGE=192.168.1.100-192.168.1.200"
+    "@@@ZOR_PLUGIN_RESPONSE_SERVER_MASK=255.255.255.0@@@ZOR_PLUGIN_RESPONSE_SERVER_ROUTER=192.168."
+    "1.1"
+    "@@@ZOR_PLUGIN_RESPONSE_SERVER_LEASE_SECONDS=3600"
+    "@@@ZOR_PLUGIN_RESPONSE_SERVER_STARTED=2026-12-08T07:39:45Z"
+    "@@@ZOR_PLUGIN_RESPONSE_SERVER_LEASES_ACTIVE=7@@@ZOR_PLUGIN_RESPONSE_SERVER_POOL_SIZE=101";
+const json kNone = {{"running", false},
+                    {"engine", nullptr},
+                    {"version", nullptr},
+                    {"pid", nullptr},
+                    {"interface", nullptr},
+                    {"range", nullptr},
+                    {"mask", nullptr},
+                    {"router", nullptr},
+                    {"lease_seconds", nullptr},
+                    {"started", nullptr},
+                    {"leases_active", nullptr},
+                    {"pool_size", nullptr},
+                    {"matches_settings", nullptr}};
+
+json Running(const json& changes) {
+  json server = {{"running", true},
+                 {"engine", "kea"},
+                 {"version", "2.2.0"},
+                 {"pid", 4242},
+                 {"interface", "eth1"},
+                 {"range", "192.168.1.100-192.168.1.200"},
+                 {"mask", "255.255.255.0"},
+                 {"router", "192.168.1.1"},
+                 {"lease_seconds", 3600},
+                 {"started", "2026-12-08T07:39:45Z"},
+                 {"leases_active", 7},
+                 {"pool_size", 101},
+                 {"matches_settings", nullptr}};
+  server.update(changes);
+  return server;
+}
+
+TEST(Check, ReportsTheServerAsThePluginTellsIt) {
+  const std::string differences =
+      "@@@ZOR_PLUGIN_RESPONSE_SERVER_MATCHES_SETTINGS=0"
+      "@@@ZOR_PLUGIN_RESPONSE_SERVER_DIFFERENCES=RangeIp is a-b, the server was started with c-d; "
+      "Interface is eth2, the server serves eth1";
+  struct Case {
+    const char* name;
+    const fs::path* plugin;
+    std::string script;  // the scripted plugin's replies, one line each
+    const char* options;
+    int status;
+    json server;       // the report's "server"
+    json dryRun;       // "dry_run" with --server, "stop" with --stop-server
+    std::string text;  // what the text report must say
+  };
+  const json refused = {{"code", 59}, {"message", "would fail=refused"}};
+  const std::vector<Case> cases = {
+      {"a plugin that hands the text back", &kUnchangedPlugin, "", "--server", check::kExitNoStatus,
+       nullptr, nullptr, "this plugin reports no server status"},
+      {"a plugin with one reply for all", &kFixedReplyPlugin, "", "--server", check::kExitNoStatus,
+       nullptr, nullptr, "this plugin does no dry run"},
+      {"a plugin that cannot stop", &kUnchangedPlugin, "", "--stop-server", check::kExitNoStatus,
+       nullptr, nullptr, "does not know the stop request"},
+      {"none runs", &kScriptedPlugin,
+       "QueryDHCPServer\t" + Query("0", "@@@ZOR_PLUGIN_RESPONSE_SERVER_RUNNING=0") + "\n" +
+           "TestDHCPServer\t" + kDryRun + "\n",
+       "--server", check::kExitNoServer, kNone, refused, "running: no"},
+      {"one runs, matching", &kScriptedPlugin,
+       "QueryDHCPServer\t" +
+           Query("0", kRunning + "@@@ZOR_PLUGIN_RESPONSE_SERVER_MATCHES_SETTINGS=1"s) +
+           "\nTestDHCPServer\t" + kDryRun + "\n",
+       "--server", check::kExitOk, Running({{"matches_settings", true}}), refused,
+       "leases active: 7 of 101"},
+      {"one runs, not matching", &kScriptedPlugin,
+       "QueryDHCPServer\t" + Query("0", kRunning + differences) + "\n", "--server",
+       check::kExitServerDiffers, Running({{"matches_settings", false}}), nullptr,
+       "\n    Interface is eth2, the server serves eth1"},
+      {"values that do not read as their kind", &kScriptedPlugin,
+       "QueryDHCPServer\t" +
+           Query("0", kRunning + "@@@ZOR_PLUGIN_RESPONSE_SERVER_PID=42x"
+                                 "@@@ZOR_PLUGIN_RESPONSE_SERVER_LEASES_ACTIVE=-1"
+                                 "@@@ZOR_PLUGIN_RESPONSE_SERVER_POOL_SIZE=1234567890123456789"
+                                 "@@@ZOR_PLUGIN_RESPONSE_SERVER_MATCHES_SETTINGS=yes"
+                                 "@@@ZOR_PLUGIN_RESPONSE_SERVER_ENGINE="s) +
+           "\n",
+       "--server", check::kExitOk,
+       Running({{"pid", nullptr},
+                {"leases_active", nullptr},
+                {"pool_size", nullptr},
+                {"engine", nullptr}}),
+       nullptr, "running: yes, since 2026-12-08T07:39:45Z"},
+      {"a status it cannot tell", &kScriptedPlugin, "QueryDHCPServer\t" + Query("56", "") + "\n",
+       "--server", check::kExitNoStatus, nullptr, nullptr,
+       "no server status: the plugin answered 56: status 56"},
+      {"a running flag that does not read", &kScriptedPlugin,
+       "QueryDHCPServer\t" + Query("0", "@@@ZOR_PLUGIN_RESPONSE_SERVER_RUNNING=true") + "\n",
+       "--server", check::kExitNoStatus, nullptr, nullptr, "no server status"},
+      {"stopped",
+       &kScriptedPlugin,
+       "StopDHCPServer\t" + kStopped + "@@@ZOR_PLUGIN_RESPONSE_SERVER_RUNNING=0\n",
+       "--stop-server",
+       check::kExitOk,
+       kNone,
+       {{"code", 0}, {"message", "stopped"}},
+       "answered 0: stopped"},
+      {"still running",
+       &kScriptedPlugin,
+       "StopDHCPServer\t" + kStopped + kRunning + "\n",
+       "--stop-server",
+       check::kExitStillRunning,
+       Running(json::object()),
+       {{"code", 0}, {"message", "stopped"}},
+       "running: yes, kea 2.2.0, pid 4242, since 2026-12-08T07:39:45Z"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Deployment deployment;
+    deployment.AddComponent(kComponent);
+    deployment.AddPlugin(*c.plugin);
+    deployment.WriteSettings(kSoundFile);
+    const fs::path script = deployment.Root() / "script.txt";
+    std::ofstream(script, std::ios::binary) << c.script;
+    test_support::SetEnvironment(stand_in::kReplyScriptVariable, script.string());
+
+    const Outcome text = deployment.Check(c.options);
+    EXPECT_EQ(text.status, c.status) << text.output;
+    EXPECT_NE(text.output.find(c.text), std::string::npos) << text.output;
+
+    const Outcome outcome = deployment.Check("--json "s + c.options);
+    EXPECT_EQ(outcome.status, c.status) << outcome.output;
+    const json report = json::parse(outcome.output, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << outcome.output;
+    EXPECT_EQ(report["server"], c.server);
+    const bool stop = std::string(c.options) == "--stop-server";
+    EXPECT_EQ(report[stop ? "stop" : "dry_run"], c.dryRun);
+    EXPECT_FALSE(report.contains(stop ? "dry_run" : "stop"));
+    EXPECT_EQ(report["exit_status"], c.status);
+  }
+  test_support::SetEnvironment(stand_in::kReplyScriptVariable, "");
+}
+
+TEST(Check, SendsTheStatusQueryAndDryRunWithTheSettingsAndTheStopWithNone) {
+  const Deployment deployment;
+  deployment.AddComponent(kComponent);
+  deployment.AddPlugin(kScriptedPlugin);
+  deployment.WriteSettings(kSoundFile);
+  const std::string request = test_deployment::RequestText(kSound);
+  const std::string parameters = request.substr(request.find("@@@"));
+  const auto calls = [](const std::string& text) {
+    return std::vector<std::string>{
+        test_support::RecordLine(1, "Initialize", test_support::Utf16(text)),
+        test_support::RecordLine(2, "RequestService", test_support::Utf16(text)),
+        test_support::RecordLine(3, "Release", test_support::Utf16(text))};
+  };
+  EXPECT_EQ(deployment.Check("--server").status, check::kExitNoStatus);
+  std::vector<std::string> expected = calls("QueryDHCPServer" + parameters);
+  for (std::string& line : calls("TestDHCPServer" + parameters)) {
+    expected.push_back(line);
+  }
+  EXPECT_EQ(deployment.RecordedLines(), expected);
+
+  fs::remove(deployment.Root() / "log" / Deployment::RecordFileName());
+  EXPECT_EQ(deployment.Check("--stop-server").status, check::kExitNoStatus);
+  EXPECT_EQ(deployment.RecordedLines(), calls("StopDHCPServer"));
+
+  // Each is a request of its own: never together, nor with the launcher's.
+  fs::remove(deployment.Root() / "log" / Deployment::RecordFileName());
+  for (const char* options :
+       {"--server --run-plugin", "--stop-server --server", "--stop-server --run-plugin"}) {
+    EXPECT_EQ(deployment.Check(options).status, check::kExitUsage) << options;
+  }
+  EXPECT_EQ(deployment.RecordedLines(), std::vector<std::string>{});
+}
+
+// The reference plugin with no server of this deployment running: the status query, dry run and
+// stop request change nothing, and do not make the state folder. With Engine=check the dry run
+// answers what a start would; on Windows, where no engine runs, so do they.
+TEST(Check, TheReferencePluginWithNoServerChangesNothing) {
+  const Deployment deployment;
+  deployment.AddComponent(kComponent);
+  deployment.AddPlugin(kReferencePlugin);
+  deployment.WriteSettings(kSoundFile);
+  const auto tree = deployment.TreeOutsideLog();
+
+  const Outcome server = deployment.Check("--json --server");
+  EXPECT_EQ(server.status, check::kExitNoServer) << server.output;
+  const json report = json::parse(server.output, nullptr, false);
+  ASSERT_FALSE(report.is_discarded()) << server.output;
+  EXPECT_EQ(report["server"], kNone);
+  EXPECT_EQ(report["dry_run"]["code"], 0);
+  EXPECT_NE(report["dry_run"]["message"].get<std::string>().find("Engine=check"),
+            std::string::npos);
+
+  const Outcome stop = deployment.Check("--json --stop-server");
+  EXPECT_EQ(stop.status, check::kExitOk) << stop.output;
+  const json stopped = json::parse(stop.output, nullptr, false);
+  ASSERT_FALSE(stopped.is_discarded()) << stop.output;
+  EXPECT_EQ(stopped["stop"]["code"], 0);
+  EXPECT_EQ(stopped["server"], kNone);
+  EXPECT_EQ(deployment.TreeOutsideLog(), tree);
 }
 
 }  // namespace

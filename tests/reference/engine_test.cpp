@@ -4,14 +4,19 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-
 #include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engines.h"
@@ -20,6 +25,7 @@
 #include "platform/safe_folder.h"
 #include "process.h"
 #include "safe_file.h"
+#include "server.h"
 #include "state_folder.h"
 #include "temp_folder.h"
 
@@ -588,6 +594,8 @@ TEST(EngineConfig, KeaServesOneInterfaceAndFailsOnAClosedSocket) {
             nlohmann::json::parse(R"([{"name": "routers", "data": "198.51.100.1"}])"));
   EXPECT_EQ(dhcp4.at("loggers").at(0).at("output_options").at(0).at("output"),
             "/srv/run/engine.log");
+  // Its count of assigned addresses keeps an expired lease until it is reclaimed.
+  EXPECT_EQ(dhcp4.at("expired-leases-processing").at("reclaim-timer-wait-time"), 1);
 }
 
 TEST(EngineConfig, InterfacesInTheGatewaysSubnet) {
@@ -621,6 +629,372 @@ TEST(EngineMessages, OutsideTextIsQuoted) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.shown, c.expected) << c.what;
+  }
+}
+
+// The record a start leaves, as written and read back; anything else reads as no record.
+TEST(ServerRecord, OnlyARecordOfItsExactShapeIsRead) {
+  const ServedRecord record{EngineKind::kDnsmasq,  "2.90", 4242, "eth1", Sample(u"60"), 120,
+                            "2026-12-08T07:39:45Z"};
+  const std::string text = ServedText(record);
+  const std::optional<ServedRecord> read = ParseServed(text);
+  ASSERT_TRUE(read.has_value()) << text;
+  EXPECT_EQ(read->engine, EngineKind::kDnsmasq);
+  EXPECT_EQ(read->version, "2.90");
+  EXPECT_EQ(read->pid, 4242);
+  EXPECT_EQ(read->interfaceName, "eth1");
+  EXPECT_EQ(read->settings.first, record.settings.first);
+  EXPECT_EQ(read->settings.last, record.settings.last);
+  EXPECT_EQ(read->settings.mask, record.settings.mask);
+  EXPECT_EQ(read->settings.gateway, record.settings.gateway);
+  EXPECT_EQ(read->settings.leaseSeconds, 60U);
+  EXPECT_EQ(read->servedLeaseSeconds, 120U);
+  EXPECT_EQ(read->started, "2026-12-08T07:39:45Z");
+
+  const nlohmann::json sound = nlohmann::json::parse(text);
+  const struct {
+    const char* what;
+    const char* key;  // nullptr: the whole text below
+    nlohmann::json value;
+  } cases[] = {
+      {"an unknown engine", "engine", "dhcpd"},
+      {"a version too long", "version", std::string(65, '1')},
+      {"pid 1", "pid", 1},
+      {"a negative pid", "pid", -4242},
+      {"a pid as text", "pid", "4242"},
+      {"a pid beyond any", "pid", 4194305},
+      {"an interface that is no plain name", "interface", "eth1\nport=53"},
+      {"a mask with a gap", "mask", "255.0.255.0"},
+      {"a router outside", "router", "203.0.113.1"},
+      {"a range outside the subnet", "range", "198.51.100.100-198.51.101.1"},
+      {"a reversed range", "range", "198.51.100.200-198.51.100.100"},
+      {"DuringTime 0", "during_time", 0},
+      {"a lease beyond the longest", "lease_seconds", 4294967295U},
+      {"a lease of 0", "lease_seconds", 0},
+      {"a fractional lease", "lease_seconds", 1.5},
+      {"a time in another form", "started", "2026-12-08 07:39:45"},
+      {"a missing field", "started", nullptr},
+      {"a field more", "extra", 1},
+  };
+  for (const auto& c : cases) {
+    nlohmann::json changed = sound;
+    if (c.value.is_null()) {
+      changed.erase(c.key);
+    } else {
+      changed[c.key] = c.value;
+    }
+    EXPECT_FALSE(ParseServed(changed.dump()).has_value()) << c.what;
+  }
+  for (const char* text : {"", "[]", "null", "{", "{\"engine\": \"kea\"}", "\xff\xfe"}) {
+    EXPECT_FALSE(ParseServed(text).has_value()) << text;
+  }
+  // An engine that tells a long version still leaves a record that is read.
+  ServedRecord talkative = record;
+  talkative.version = std::string(100, 'v');
+  ASSERT_TRUE(ParseServed(ServedText(talkative)).has_value());
+  EXPECT_EQ(ParseServed(ServedText(talkative))->version, std::string(64, 'v'));
+  EXPECT_EQ(UtcText(0), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(UtcText(1796737623), "2026-12-08T13:47:03Z");
+}
+
+TEST(ServerRecord, EachChangedSettingIsNamed) {
+  const ServedRecord record{EngineKind::kDnsmasq,  "2.90", 4242, "eth1", Sample(u"600"), 600,
+                            "2026-12-08T07:39:45Z"};
+  PluginConfig same;
+  same.engine = EngineKind::kDnsmasq;
+  same.interfaceName = u"eth1";
+  const auto with = [&](EngineKind engine, const char16_t* interfaceName) {
+    PluginConfig config = same;
+    config.engine = engine;
+    config.interfaceName = interfaceName;
+    return config;
+  };
+  ServeSettings narrower = Sample(u"600");
+  narrower.last -= 50;
+  const ServeSettings longer = Sample(u"7200");
+  ServeSettings masked = *ToServeSettings(
+      {u"255.255.255.128", u"198.51.100.1", u"600", u"198.51.100.100-198.51.100.120"});
+  const struct {
+    const char* what;
+    std::optional<ServeSettings> wanted;
+    PluginConfig config;
+    const DhcpEngine* chosen;
+    std::vector<std::u16string> differences;
+  } cases[] = {
+      {"nothing", Sample(u"600"), same, &DnsmasqEngine(), {}},
+      {"the range",
+       narrower,
+       same,
+       &DnsmasqEngine(),
+       {u"RangeIp is 198.51.100.100-198.51.100.150, the server was started with "
+        u"198.51.100.100-198.51.100.200"}},
+      {"the lease",
+       longer,
+       same,
+       &DnsmasqEngine(),
+       {u"DuringTime is 7200, the server was started with 600"}},
+      {"mask and range",
+       masked,
+       same,
+       &DnsmasqEngine(),
+       {u"SubNetMask is 255.255.255.128, the server was started with 255.255.255.0",
+        u"RangeIp is 198.51.100.100-198.51.100.120, the server was started with "
+        u"198.51.100.100-198.51.100.200"}},
+      {"settings that fail the checks",
+       std::nullopt,
+       same,
+       &DnsmasqEngine(),
+       {u"the launcher's settings fail the checks (why)"}},
+      {"another engine",
+       Sample(u"600"),
+       with(EngineKind::kKea, u"eth1"),
+       &KeaEngine(),
+       {u"Engine is Kea, the server is dnsmasq"}},
+      {"auto choosing another",
+       Sample(u"600"),
+       with(EngineKind::kAuto, u"eth1"),
+       &KeaEngine(),
+       {u"Engine auto chooses Kea, the server is dnsmasq"}},
+      {"auto choosing the same",
+       Sample(u"600"),
+       with(EngineKind::kAuto, u"eth1"),
+       &DnsmasqEngine(),
+       {}},
+      {"auto finding none",
+       Sample(u"600"),
+       with(EngineKind::kAuto, u"eth1"),
+       nullptr,
+       {u"Engine is auto and finds no engine installed; the server is dnsmasq"}},
+      {"check",
+       Sample(u"600"),
+       with(EngineKind::kCheck, u"eth1"),
+       nullptr,
+       {u"Engine is check, which leaves the dnsmasq server running as it is"}},
+      {"off",
+       Sample(u"600"),
+       with(EngineKind::kOff, u""),
+       nullptr,
+       {u"Engine is off, which stops the dnsmasq server",
+        u"Interface is not set, the server serves eth1"}},
+      {"the interface",
+       Sample(u"600"),
+       with(EngineKind::kDnsmasq, u"eth2@x"),
+       &DnsmasqEngine(),
+       {u"Interface is \"eth2?x\", the server serves eth1"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DifferencesFrom(record, c.wanted, u"why", c.config, c.chosen), c.differences)
+        << c.what;
+  }
+}
+
+// A folder looked at without being made: where it would be, checked as the start checks it.
+TEST(StateFolderUse, AMissingFolderIsCheckedWithoutBeingMade) {
+  const test_support::TempFolder root("dhcp-state-");
+  const std::string base = std::filesystem::canonical(root.path()).string();
+  std::filesystem::create_directory(root.path() / "open");
+  std::filesystem::permissions(root.path() / "open", std::filesystem::perms::all);
+  mkdir((base + "/made").c_str(), 0700);
+  std::filesystem::create_directory_symlink(base + "/made", root.path() / "link");
+  const struct {
+    const char* what;
+    std::string setting;
+    FolderUse use;
+    int code;
+    std::string path;  // where it is, or would be
+    bool open;
+  } cases[] = {
+      {"missing", base + "/run", FolderUse::kInspect, 0, base + "/run", false},
+      {"missing, written with a trailing slash", base + "/run/", FolderUse::kInspect, 0,
+       base + "/run", false},
+      {"missing, through a link above", base + "/link/run", FolderUse::kInspect, 0,
+       base + "/made/run", false},
+      {"missing parent", base + "/none/run", FolderUse::kInspect, kStateFolderUnsafe, "", false},
+      {"missing, below a folder others may write", base + "/open/run", FolderUse::kInspect,
+       kStateFolderUnsafe, base + "/open/run", false},
+      {"there", base + "/made", FolderUse::kInspect, 0, base + "/made", true},
+      {"a link", base + "/link", FolderUse::kInspect, kStateFolderUnsafe, "", false},
+      {"a file", root.Write("file", "x").string(), FolderUse::kInspect, kStateFolderUnsafe, "",
+       false},
+      {"made when asked", base + "/new", FolderUse::kCreate, 0, base + "/new", true},
+  };
+  for (const auto& c : cases) {
+    StateFolder folder;
+    const EngineResult result =
+        OpenStateFolder(std::filesystem::path(c.setting), u"", folder, c.use);
+    EXPECT_EQ(result.code, c.code)
+        << c.what << ": " << std::string(result.message.begin(), result.message.end());
+    if (c.code == 0) {
+      EXPECT_EQ(folder.path, c.path) << c.what;
+      EXPECT_EQ(static_cast<bool>(folder.fd), c.open) << c.what;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "run"));
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "made" / "run"));
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "open" / "run"));
+  EXPECT_TRUE(std::filesystem::is_directory(root.path() / "new"));
+}
+
+// dnsmasq's leases are read from its lease file, counted by their expiry.
+TEST(EngineStatusOf, DnsmasqCountsTheLeasesThatHaveNotExpired) {
+  const std::int64_t now = 1800000000;
+  const std::string later = std::to_string(now + 60);
+  const std::string earlier = std::to_string(now - 60);
+  std::string many;
+  for (int i = 0; i < 3000; ++i) {  // far beyond one read
+    many += later + " 02:00:00:00:0b:b8 198.51.100." + std::to_string(100 + i % 100) +
+            " host-with-a-long-name-" + std::to_string(i) + " 01:02:00:00:00:0b:b8\n";
+  }
+  const std::optional<Ipv4Range> all;
+  const Ipv4Range range{0xC6336464, 0xC633646E};  // 198.51.100.100-110
+  const struct {
+    const char* what;
+    std::optional<std::string> file;  // none: no lease file
+    std::optional<Ipv4Range> range;
+    std::optional<std::uint64_t> active;
+  } cases[] = {
+      {"no file", std::nullopt, all, 0},
+      {"empty", "", all, 0},
+      {"one later, one earlier, one for ever",
+       later + " 02:00:00:00:00:01 198.51.100.101 a *\n" + earlier +
+           " 02:00:00:00:00:02 198.51.100.102 b *\n0 02:00:00:00:00:03 198.51.100.103 * *\n",
+       all, 2},
+      {"expiring now", std::to_string(now) + " 02:00:00:00:00:01 198.51.100.101 * *\n", all, 0},
+      {"no line end", later + " 02:00:00:00:00:01 198.51.100.101 * *", all, 1},
+      {"outside the range",
+       later + " 02:00:00:00:00:01 198.51.100.111 * *\n" + later +
+           " 02:00:00:00:00:02 198.51.100.110 * *\n",
+       range, 1},
+      {"not leases",
+       "duid 00:01:00:01\n\n" + later + "\n" + later + " 02:00:00:00:00:01\n" + later +
+           " 02:00:00:00:00:01 198.51.100\n-1 02:00:00:00:00:01 198.51.100.101 * *\n" +
+           std::string(30, '9') + " 02:00:00:00:00:01 198.51.100.101 * *\n" + later +
+           "x 02:00:00:00:00:01 198.51.100.101 * *\n" + later +
+           "  02:00:00:00:00:01 198.51.100.101 * *\n",
+       all, 0},
+      {"a line longer than any lease",
+       later + " 02:00:00:00:00:01 198.51.100.101 " + std::string(5000, 'h') + "\n" + later +
+           " 02:00:00:00:00:02 198.51.100.102 * *\n",
+       all, 2},
+      {"many", many, all, 3000},
+      {"many, in a range", many, range, 330},
+  };
+  for (const auto& c : cases) {
+    const test_support::TempFolder root("dhcp-leases-");
+    if (c.file) {
+      root.Write("dnsmasq.leases", *c.file);
+    }
+    const StateFolder folder{safe_file::OpenFolderNoFollow(root.path(), false),
+                             root.path().string()};
+    const EnginePaths paths = PathsOf(DnsmasqEngine(), folder.path);
+    EXPECT_EQ(DnsmasqEngine().Status({folder, paths, now, c.range}).leasesActive, c.active)
+        << c.what;
+  }
+  // A lease file that is a link or a FIFO is not read.
+  const test_support::TempFolder root("dhcp-leases-");
+  const StateFolder folder{safe_file::OpenFolderNoFollow(root.path(), false), root.path().string()};
+  const EnginePaths paths = PathsOf(DnsmasqEngine(), folder.path);
+  root.Write("elsewhere", later + " 02:00:00:00:00:01 198.51.100.101 * *\n");
+  std::filesystem::create_symlink(root.path() / "elsewhere", root.path() / "dnsmasq.leases");
+  EXPECT_FALSE(DnsmasqEngine().Status({folder, paths, now, {}}).leasesActive.has_value());
+  std::filesystem::remove(root.path() / "dnsmasq.leases");
+  ASSERT_EQ(mkfifo((root.path() / "dnsmasq.leases").c_str(), 0600), 0);
+  EXPECT_FALSE(DnsmasqEngine().Status({folder, paths, now, {}}).leasesActive.has_value());
+}
+
+// A stand-in for Kea's control socket: each connection gets the answer for the command it sends.
+class KeaSocket {
+ public:
+  KeaSocket(const std::string& path, std::map<std::string, std::string> answers)
+      : fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)), answers_(std::move(answers)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    EXPECT_EQ(bind(fd_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(listen(fd_.Get(), 4), 0);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  KeaSocket(const KeaSocket&) = delete;
+  KeaSocket& operator=(const KeaSocket&) = delete;
+  ~KeaSocket() {
+    shutdown(fd_.Get(), SHUT_RDWR);
+    thread_.join();
+  }
+
+ private:
+  void Serve() {
+    for (;;) {
+      const safe_file::Descriptor client(accept(fd_.Get(), nullptr, nullptr));
+      if (!static_cast<bool>(client)) {
+        return;
+      }
+      std::string request(4096, '\0');
+      const ssize_t got = read(client.Get(), request.data(), request.size());
+      request.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+      for (const auto& [command, answer] : answers_) {
+        if (request.find('"' + command + '"') != std::string::npos) {
+          safe_file::WriteAll(client.Get(), answer);
+        }
+      }
+    }
+  }
+
+  safe_file::Descriptor fd_;
+  std::map<std::string, std::string> answers_;
+  std::thread thread_;
+};
+
+TEST(EngineStatusOf, KeaIsAskedOnItsControlSocket) {
+  const std::string ready =
+      R"({"arguments": {"pid": 42, "sockets": {"status": "ready"}}, "result": 0})";
+  const std::string statistics =
+      R"({"arguments": {"subnet[1].assigned-addresses": [[3, "t2"], [2, "t1"]],
+          "subnet[1].total-addresses": [[51, "t0"]], "subnet[2].assigned-addresses": [[9, "t"]]},
+          "result": 0})";
+  const struct {
+    const char* what;
+    std::map<std::string, std::string> answers;
+    std::optional<std::uint64_t> active;
+    std::optional<std::uint64_t> pool;
+    std::u16string note;
+  } cases[] = {
+      {"ready", {{"status-get", ready}, {"statistic-get-all", statistics}}, 3, 51, u""},
+      {"its sockets failed",
+       {{"status-get", R"({"arguments": {"sockets": {"status": "failed"}}, "result": 0})"},
+        {"statistic-get-all", statistics}},
+       3,
+       51,
+       u"Kea reports its sockets as \"failed\"."},
+      {"no answer", {}, std::nullopt, std::nullopt, u"Kea does not answer on its control socket."},
+      {"no statistics",
+       {{"status-get", ready}, {"statistic-get-all", R"({"result": 1, "text": "no"})"}},
+       std::nullopt,
+       std::nullopt,
+       u""},
+      {"statistics of another shape",
+       {{"status-get", ready},
+        {"statistic-get-all",
+         R"({"arguments": {"subnet[1].assigned-addresses": [["3", "t"]],
+             "subnet[1].total-addresses": [[-51, "t"]]}, "result": 0})"}},
+       std::nullopt,
+       std::nullopt,
+       u""},
+      {"not JSON",
+       {{"status-get", "{\"arg"}, {"statistic-get-all", "[[[["}},
+       std::nullopt,
+       std::nullopt,
+       u"Kea does not answer on its control socket."},
+  };
+  for (const auto& c : cases) {
+    const test_support::TempFolder root("dhcp-kea-");
+    const StateFolder folder{safe_file::OpenFolderNoFollow(root.path(), false),
+                             root.path().string()};
+    const EnginePaths paths = PathsOf(KeaEngine(), folder.path);
+    const KeaSocket kea(folder.path + "/kea4.sock", c.answers);
+    const EngineStatus status = KeaEngine().Status({folder, paths, 0, {}});
+    EXPECT_EQ(status.leasesActive, c.active) << c.what;
+    EXPECT_EQ(status.poolSize, c.pool) << c.what;
+    EXPECT_EQ(status.note, c.note) << c.what;
   }
 }
 

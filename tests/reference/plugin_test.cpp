@@ -26,6 +26,7 @@
 #include "plugin_service.h"
 #include "request/dhcp_server_request.h"
 #include "request/plugin_request.h"
+#include "settings_check.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -104,9 +105,10 @@ TEST_F(Deployment, ComponentRegistersAndPluginAnswersAndLogs) {
   EXPECT_EQ(sound.code, 0);
   EXPECT_EQ(sound.message,
             u"Settings accepted: subnet 192.168.1.0/24, gateway 192.168.1.1, range "
-            u"192.168.1.100-192.168.1.200 (101 addresses), lease 86400 seconds. No DHCP server "
-            u"was started: to serve, set Engine (auto, dnsmasq or kea) and Interface in [ENGINE] "
-            u"of ..\\config\\mekDHCPPluginu.ini.");
+            u"192.168.1.100-192.168.1.200 (101 addresses), lease 86400 seconds. Engine=check: "
+            u"nothing was started or stopped, and no DHCP server of this deployment runs; to "
+            u"serve, set Engine (auto, dnsmasq or kea) and Interface in [ENGINE] of "
+            u"..\\config\\mekDHCPPluginu.ini.");
 
   const DhcpRun reversed =
       RunDhcp(u"255.255.255.0", u"192.168.1.1", u"86400", u"192.168.1.200-192.168.1.100");
@@ -187,7 +189,7 @@ TEST_F(Deployment, HostileRequestsGetAnOrderlyReply) {
   const std::vector<std::u16string> requests = {
       u"",
       u"@@@@@@",
-      u"StopDHCPServer@@@K=v",
+      u"HaltDHCPServer@@@K=v",
       u"RunDHCPServer",
       u"RunDHCPServerX@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=255.255.255.0",
       u"RunDHCPServer@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=\xD800\n@@@@@@=",
@@ -256,9 +258,9 @@ TEST_F(Deployment, PluginSettingsChooseTheEngine) {
     int windowsCode;
     const char16_t* says;
   } cases[] = {
-      {nullptr, "192.168.1.100-192.168.1.200", 0, 0, u"No DHCP server was started"},
+      {nullptr, "192.168.1.100-192.168.1.200", 0, 0, u"no DHCP server of this deployment runs"},
       {"[ENGINE]\nEngine=check\nInterface=eth0\n", "192.168.1.100-192.168.1.200", 0, 0,
-       u"No DHCP server was started"},
+       u"no DHCP server of this deployment runs"},
       {"[ENGINE]\nEngine=dhcpd\n", "192.168.1.100-192.168.1.200", 51, 51, u"Engine \"dhcpd\""},
       {"[ENGINE]\nEngine=kea\nKeaProgram=kea-dhcp4\n", "192.168.1.100-192.168.1.200", 51, 51,
        u"not an absolute path"},
@@ -297,6 +299,101 @@ TEST_F(Deployment, PluginSettingsChooseTheEngine) {
   }
   // Nothing was made in the state folder's place: no case got that far.
   EXPECT_FALSE(fs::exists(root_ / "run"));
+}
+
+// The operator's requests and Engine=off with no server of this deployment running, through the
+// real loader. None may make the state folder; a StateFolder that is a file stays one. On Windows
+// no engine runs, so none is found, and a dry run gets the start's "no engine" code.
+TEST_F(Deployment, OperatorRequestsWithoutAServerChangeNothing) {
+#ifdef _WIN32
+  constexpr bool kWindows = true;
+#else
+  constexpr bool kWindows = false;
+#endif
+  const std::u16string sound =
+      u"@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=255.255.255.0@@@DHCP_ZOR_PLUGIN_GATEWAY_PARAMETER="
+      u"192.168.1.1@@@DHCP_ZOR_PLUGIN_DURING_TIME_PARAMETER=86400@@@DHCP_ZOR_PLUGIN_RANGE_IP_"
+      u"PARAMETER=192.168.1.100-192.168.1.200";
+  const std::u16string broken = u"@@@DHCP_ZOR_PLUGIN_SUBNETMASK_PARAMETER=255.0.255.0";
+  const struct {
+    const char* settings;  // ..\config\mekDHCPPluginu.ini
+    std::u16string request;
+    int posixCode;
+    int windowsCode;
+    const char16_t* says;
+  } cases[] = {
+      {"[ENGINE]\nEngine=kea\n", u"QueryDHCPServer" + sound, 0, 0,
+       u"No DHCP server of this deployment runs"},
+      {"[ENGINE]\nEngine=check\nStateFolder=..\\state\n", u"QueryDHCPServer" + broken, 0, 0,
+       u"No DHCP server of this deployment runs"},
+      {"[ENGINE]\nEngine=kea\nKeaProgram=kea-dhcp4\n", u"QueryDHCPServer" + sound, 51, 51,
+       u"cannot be told"},
+      {"[ENGINE]\nEngine=kea\nStateFolder=..\\file\n", u"QueryDHCPServer" + sound, 56, 0,
+       u"cannot be told"},
+      {"[ENGINE]\nEngine=check\n", u"StopDHCPServer", 0, 0,
+       u"No DHCP server of this deployment was running"},
+      {"[ENGINE]\nEngine=dnsmasq\nDnsmasqProgram=dnsmasq\n", u"StopDHCPServer@@@K=v", 51, 51,
+       u"Nothing was stopped."},
+      {"[ENGINE]\nEngine=kea\nStateFolder=..\\file\n", u"StopDHCPServer", 56, 0,
+       u"othing was stopped"},
+      // Engine=off stops whatever the settings say, and without Interface.
+      {"[ENGINE]\nEngine=OFF\n", u"RunDHCPServer" + broken, 0, 0,
+       u"No DHCP server of this deployment was running"},
+      {"[ENGINE]\nEngine=off\n", u"RunDHCPServer", 0, 0,
+       u"No DHCP server of this deployment was running"},
+      {"[ENGINE]\nEngine=off\nKeaProgram=kea\n", u"RunDHCPServer" + sound, 51, 51,
+       u"Nothing was started or stopped."},
+      {"[ENGINE]\nEngine=off\n", u"TestDHCPServer" + broken, 0, 0,
+       u"would start and stop nothing (Engine=off)"},
+      // The dry run answers what the start would.
+      {"[ENGINE]\nEngine=check\n", u"TestDHCPServer" + sound, 0, 0,
+       u"Engine=check: nothing was started or stopped, and no DHCP server"},
+      {"[ENGINE]\nEngine=kea\n", u"TestDHCPServer" + broken, 12, 12, u"keeps its earlier settings"},
+      {"[ENGINE]\nEngine=dnsmasq\nDnsmasqProgram=/bin/sh\nInterface=nosuchif9\n",
+       u"TestDHCPServer" + sound, 54, 50, u"does not exist on this machine"},
+      {"[ENGINE]\nEngine=dnsmasq\nDnsmasqProgram=/bin/sh\n", u"TestDHCPServer" + sound, 52, 50,
+       u"Interface is not set"},
+  };
+  fs::create_directories(root_ / "config");
+  WriteFile(root_ / "file", "not a folder");
+  for (const auto& c : cases) {
+    const std::string shown = c.settings + std::string(c.request.begin(), c.request.begin() + 15);
+    SCOPED_TRACE(shown);
+    WriteFile(root_ / "config" / "mekDHCPPluginu.ini", c.settings);
+    CPluginRequest request(c.request);
+    request.SetPluginPath(kPluginPath);
+    std::u16string reply;
+    const int code = request.Execute(reply);
+    const int expected = kWindows ? c.windowsCode : c.posixCode;
+    EXPECT_EQ(code, expected);
+    const CPluginRequest parsed(reply);
+    std::u16string value;
+    parsed.GetParam(u"ZOR_PLUGIN_RESPONSE_RETURN_CODE", value);
+    EXPECT_EQ(value, dhcp_plugin::DecimalText(static_cast<std::uint64_t>(expected)));
+    parsed.GetParam(u"ZOR_PLUGIN_RESPONSE_MESSAGE", value);
+    if (kWindows && c.windowsCode == 50) {
+      EXPECT_NE(value.find(u"no DHCP server engine on this platform"), std::u16string::npos);
+    } else if (!(kWindows && c.windowsCode != c.posixCode)) {
+      EXPECT_NE(value.find(c.says), std::u16string::npos)
+          << std::string(value.begin(), value.end());
+    }
+    EXPECT_EQ(value.find(u'@'), std::u16string::npos);
+    // The start request's reply keeps its two keys; the others name the request they answer.
+    const std::u16string name = request.GetRequestName();
+    EXPECT_EQ(parsed.GetRequestName(), name);
+    parsed.GetParam(u"ZOR_PLUGIN_RESPONSE_ANSWERED", value);
+    EXPECT_EQ(value, name == u"RunDHCPServer" ? u"" : name);
+    // A status is told with the status query and the stop request that could look.
+    const bool known = (name == u"QueryDHCPServer" || name == u"StopDHCPServer") && expected == 0;
+    EXPECT_EQ(parsed.GetParam(u"ZOR_PLUGIN_RESPONSE_SERVER_RUNNING", value), known ? 0 : 1);
+    if (known) {
+      EXPECT_EQ(value, u"0");
+    }
+    EXPECT_EQ(parsed.GetParam(u"ZOR_PLUGIN_RESPONSE_SERVER_PID", value), 1);
+  }
+  EXPECT_FALSE(fs::exists(root_ / "run"));
+  EXPECT_FALSE(fs::exists(root_ / "state"));
+  EXPECT_EQ(ReadFile(root_ / "file"), "not a folder");
 }
 
 TEST(PluginLog, SpellsOutEveryControlAndLineBreakingCharacter) {

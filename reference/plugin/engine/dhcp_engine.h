@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,22 @@ struct StartContext {
   int log;                    // the engine log, open for appending: its stdout and stderr
   std::uint64_t logOffset;    // the log's size once the server started before was gone
   milliseconds limit;         // how long the start may take (StartLimit)
+};
+
+// What an engine's look at the server it runs works with.
+struct StatusContext {
+  const StateFolder& folder;  // open
+  const EnginePaths& paths;   // of the running server's folder
+  std::int64_t now = 0;       // seconds since the epoch
+  // The range it serves, when known: leases outside it are not counted.
+  std::optional<Ipv4Range> range;
+};
+
+// What an engine tells of the server it runs; a part is missing when it cannot tell.
+struct EngineStatus {
+  std::optional<std::uint64_t> leasesActive;  // leases that have not expired
+  std::optional<std::uint64_t> poolSize;      // the addresses it leases from, by its own count
+  std::u16string note;  // a sentence when the engine reports trouble, quoted; else ""
 };
 
 class DhcpEngine {
@@ -79,6 +96,9 @@ class DhcpEngine {
   // Why a start failed, from the text it appended to the engine log: the engine's own
   // complaint, else the last line; "no reason given" when there is none. Quote it for a message.
   virtual std::string ReasonFromLog(std::string_view appended) const = 0;
+
+  // Looks at the running server's leases, through its files or by asking it; changes nothing.
+  virtual EngineStatus Status(const StatusContext& context) const = 0;
 };
 
 // Has engine's program test the configuration file at config, changing nothing: kSettingsSound,

@@ -1,5 +1,10 @@
-// dnsmasq as the DHCP server engine: its configuration, start and failure reasons.
+// dnsmasq as the DHCP server engine: its configuration, start, failure reasons and leases.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -22,6 +27,33 @@ std::string Quad(Ipv4 address) {
 
 bool Holds(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
+}
+
+// Whether a line of the lease file, "EXPIRY MAC ADDRESS HOSTNAME CLIENT-ID" with EXPIRY in seconds
+// since the epoch (0: never), is a lease that has not expired at now, for an address in range
+// when one is given. Other lines (dnsmasq's "duid" line, anything damaged) are not leases.
+bool IsActiveLease(std::string_view line, std::int64_t now, const std::optional<Ipv4Range>& range) {
+  constexpr std::size_t kMaxDigits = 18;  // far beyond any time, and no overflow
+  const std::size_t digits = line.find_first_not_of("0123456789");
+  if (digits == 0 || digits == std::string_view::npos || digits > kMaxDigits ||
+      line[digits] != ' ') {
+    return false;
+  }
+  std::int64_t expiry = 0;
+  for (const char c : line.substr(0, digits)) {
+    expiry = expiry * 10 + (c - '0');
+  }
+  const std::size_t mac = line.find(' ', digits + 1);
+  if (mac == std::string_view::npos) {
+    return false;
+  }
+  const std::string_view rest = line.substr(mac + 1);
+  const std::string_view text = rest.substr(0, rest.find(' '));
+  const std::optional<Ipv4> address = ParseDottedQuad(std::u16string(text.begin(), text.end()));
+  if (!address || (range && (*address < range->first || *address > range->last))) {
+    return false;
+  }
+  return expiry == 0 || expiry > now;
 }
 
 class Dnsmasq final : public DhcpEngine {
@@ -123,6 +155,52 @@ class Dnsmasq final : public DhcpEngine {
     }
     server = *pid;
     return {};
+  }
+
+  // dnsmasq keeps its leases in its lease file (a rewrite drops expired ones, but only when it
+  // next writes it), so each lease is counted by its expiry. The file is read as a stream.
+  EngineStatus Status(const StatusContext& context) const override {
+    constexpr std::size_t kLongestLine = 1024;  // a longer line is cut: its first fields stay
+    EngineStatus status;
+    const std::string name(LeaseName());
+    const Fd fd(openat(context.folder.fd.Get(), name.c_str(),
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!static_cast<bool>(fd)) {
+      if (errno == ENOENT) {
+        status.leasesActive = 0;
+      }
+      return status;
+    }
+    if (fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+      return status;
+    }
+    std::uint64_t count = 0;
+    std::string line;
+    std::array<char, 4096> chunk{};
+    for (;;) {
+      const ssize_t got = read(fd.Get(), chunk.data(), chunk.size());
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      if (got < 0) {
+        return status;
+      }
+      if (got == 0) {
+        break;
+      }
+      for (const char c : std::string_view(chunk.data(), static_cast<std::size_t>(got))) {
+        if (c == '\n') {
+          count += IsActiveLease(line, context.now, context.range) ? 1 : 0;
+          line.clear();
+        } else if (line.size() < kLongestLine) {
+          line.push_back(c);
+        }
+      }
+    }
+    count += IsActiveLease(line, context.now, context.range) ? 1 : 0;
+    status.leasesActive = count;
+    return status;
   }
 
   // The first "dnsmasq: " line is its complaint.

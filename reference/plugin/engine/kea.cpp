@@ -1,4 +1,4 @@
-// Kea (kea-dhcp4) as the DHCP server engine: its configuration, start and failure reasons.
+// Kea (kea-dhcp4) as the DHCP server engine: its configuration, start, failure reasons and leases.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -24,6 +25,11 @@ constexpr std::size_t kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
 constexpr char kSocketName[] = "kea4.sock";
 constexpr char kPidName[] = "kea-dhcp4.kea-dhcp4.pid";  // KEA_PIDFILE_DIR/<config>.kea-dhcp4.pid
 constexpr std::uint64_t kLogRotateBytes = 1 << 20;
+// The one subnet's id, by which Kea names its statistics.
+constexpr int kSubnetId = 1;
+// How often Kea reclaims expired leases, in seconds (its default is 10): its count of assigned
+// addresses, which the status reports, keeps an expired lease until it is reclaimed.
+constexpr int kReclaimSeconds = 1;
 
 std::string Quad(Ipv4 address) {
   return std::to_string(address >> 24U) + "." + std::to_string((address >> 16U) & 0xFFU) + "." +
@@ -60,6 +66,24 @@ std::string AskKea(const std::string& socketPath, const char* command) {
   std::string answer;
   safe_file::ReadAll(fd.Get(), answer, kReadLimit);
   return answer;
+}
+
+// The latest value of the statistic name in Kea's answer to statistic-get-all
+// ({"result": 0, "arguments": {name: [[value, time], ...]}}), when it is a count.
+std::optional<std::uint64_t> StatisticOf(const Json& answer, const std::string& name) {
+  const auto result = answer.find("result");
+  const auto arguments = answer.find("arguments");
+  if (result == answer.end() || *result != 0 || arguments == answer.end() ||
+      !arguments->is_object()) {
+    return std::nullopt;
+  }
+  const auto samples = arguments->find(name);
+  if (samples == arguments->end() || !samples->is_array() || samples->empty() ||
+      !samples->front().is_array() || samples->front().empty() ||
+      !samples->front().front().is_number_unsigned()) {
+    return std::nullopt;
+  }
+  return samples->front().front().get<std::uint64_t>();
 }
 
 // Kea's log line "<date> <time> LEVEL [logger/pid.thread] MESSAGE_ID text" as "text", and of
@@ -99,8 +123,9 @@ class Kea final : public DhcpEngine {
           {"lease-database", {{"type", "memfile"}, {"persist", true}, {"name", paths.leases}}},
           {"authoritative", true},
           {"valid-lifetime", settings.leaseSeconds},
+          {"expired-leases-processing", {{"reclaim-timer-wait-time", kReclaimSeconds}}},
           {"subnet4",
-           {{{"id", 1},
+           {{{"id", kSubnetId},
              {"subnet", network},
              {"pools", {{{"pool", Quad(settings.first) + " - " + Quad(settings.last)}}}},
              {"option-data", {{{"name", "routers"}, {"data", Quad(settings.gateway)}}}}}}},
@@ -188,6 +213,32 @@ class Kea final : public DhcpEngine {
     }
     server = started;
     return {};
+  }
+
+  // Kea is asked on its control socket: its statistics count the assigned addresses (an expired
+  // lease until it is reclaimed, within kReclaimSeconds) and the pool's size.
+  EngineStatus Status(const StatusContext& context) const override {
+    EngineStatus status;
+    const std::string socketPath = SocketPath(context.folder.path);
+    const Json health = Json::parse(AskKea(socketPath, "status-get"), nullptr, false);
+    const Json statistics = Json::parse(AskKea(socketPath, "statistic-get-all"), nullptr, false);
+    const std::string subnet = "subnet[" + std::to_string(kSubnetId) + "].";
+    status.leasesActive = StatisticOf(statistics, subnet + "assigned-addresses");
+    status.poolSize = StatisticOf(statistics, subnet + "total-addresses");
+    const auto arguments = health.find("arguments");
+    if (health.is_discarded() || arguments == health.end() || !arguments->is_object()) {
+      status.note = u"Kea does not answer on its control socket.";
+      return status;
+    }
+    const auto sockets = arguments->find("sockets");
+    const Json state = sockets != arguments->end() && sockets->is_object()
+                           ? sockets->value("status", Json("unknown"))
+                           : Json("unknown");
+    if (state != "ready") {
+      status.note = u"Kea reports its sockets as " +
+                    Quoted(state.is_string() ? state.get<std::string>() : state.dump()) + u".";
+    }
+    return status;
   }
 
   // Its first error or warning is the cause; later ones follow from it. Its warning that

@@ -15,6 +15,7 @@
 #include "interfaces.h"
 #include "our_server.h"
 #include "process.h"
+#include "server.h"
 #include "state_folder.h"
 
 namespace dhcp_plugin {
@@ -25,8 +26,8 @@ EngineResult Fail(int code, std::u16string message) {
   return {code, std::move(message)};
 }
 
-// The engine Engine names, or for auto the first of the table that is installed; nullptr with
-// result set when there is none.
+}  // namespace
+
 const DhcpEngine* ChooseEngine(const PluginConfig& config, EngineResult& result) {
   if (config.engine != EngineKind::kAuto) {
     const DhcpEngine* engine = FindEngine(config.engine);
@@ -53,26 +54,27 @@ const DhcpEngine* ChooseEngine(const PluginConfig& config, EngineResult& result)
   return nullptr;
 }
 
+namespace {
+
 // "2.3": milliseconds as seconds with one decimal, rounded down.
 std::u16string SecondsText(milliseconds elapsed) {
   const auto tenths = static_cast<std::uint64_t>(elapsed.count() / 100);
   return DecimalText(tenths / 10) + u"." + DecimalText(tenths % 10);
 }
 
-std::u16string RunningMessage(const DhcpEngine& engine, const std::string& program, pid_t server,
-                              const std::string& interfaceName, const ServeSettings& settings,
-                              milliseconds took) {
+std::u16string RunningMessage(const DhcpEngine& engine, const std::string& versionLine,
+                              pid_t server, const std::string& interfaceName,
+                              const ServeSettings& settings, milliseconds took) {
   const std::uint64_t served = engine.ServedLeaseSeconds(settings.leaseSeconds);
   const std::uint64_t count = std::uint64_t{settings.last} - settings.first + 1;
-  const std::string versionOption(engine.VersionOption());
   std::u16string message =
-      u"DHCP server running: " + std::u16string(engine.Name()) +
-      VersionText(engine, FirstLineOf({program, versionOption}, kStopWait)) + u", pid " +
-      DecimalText(static_cast<unsigned>(server)) + u", interface " + WidenText(interfaceName) +
-      u", range " + FormatDottedQuad(settings.first) + u"-" + FormatDottedQuad(settings.last) +
-      u" (" + DecimalText(count) + (count == 1 ? u" address" : u" addresses") + u"), mask " +
-      FormatDottedQuad(settings.mask) + u", router " + FormatDottedQuad(settings.gateway) +
-      u", lease " + DecimalText(served) + u" seconds.";
+      u"DHCP server running: " + std::u16string(engine.Name()) + VersionText(engine, versionLine) +
+      u", pid " + DecimalText(static_cast<unsigned>(server)) + u", interface " +
+      WidenText(interfaceName) + u", range " + FormatDottedQuad(settings.first) + u"-" +
+      FormatDottedQuad(settings.last) + u" (" + DecimalText(count) +
+      (count == 1 ? u" address" : u" addresses") + u"), mask " + FormatDottedQuad(settings.mask) +
+      u", router " + FormatDottedQuad(settings.gateway) + u", lease " + DecimalText(served) +
+      u" seconds.";
   if (served != settings.leaseSeconds) {
     message += u" DuringTime " + DecimalText(settings.leaseSeconds) + u" was raised to " +
                std::u16string(engine.Name()) + u"'s shortest lease of " + DecimalText(served) +
@@ -93,16 +95,16 @@ std::uint64_t LeaseBytes(const StateFolder& folder, const DhcpEngine& engine) {
 
 }  // namespace
 
-EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settings) {
+EngineResult CheckStart(const PluginConfig& config, const ServeSettings& settings, FolderUse use,
+                        StartPlan& plan) {
   EngineResult result;
-  const DhcpEngine* chosen = ChooseEngine(config, result);
-  if (chosen == nullptr) {
+  plan.engine = ChooseEngine(config, result);
+  if (plan.engine == nullptr) {
     return result;
   }
-  const DhcpEngine& engine = *chosen;
-  const std::string program = config.ProgramOf(engine.Kind()).native();
-  std::string interfaceName;
-  if (result = CheckInterface(config.interfaceName, settings, interfaceName); result.code != 0) {
+  plan.program = config.ProgramOf(plan.engine->Kind()).native();
+  if (result = CheckInterface(config.interfaceName, settings, plan.interfaceName);
+      result.code != 0) {
     return result;
   }
   if (geteuid() != 0) {
@@ -110,20 +112,32 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
                 u"A DHCP server needs root to bind port 67, and the launcher does not "
                 u"run as root; nothing was started.");
   }
-  StateFolder folder;
-  if (result = OpenStateFolder(config.stateFolder, config.stateFolderText, folder);
+  if (result = OpenStateFolder(config.stateFolder, config.stateFolderText, plan.folder, use);
       result.code != 0) {
     return result;
   }
   for (const DhcpEngine* any : Engines()) {
-    if (!any->FitsFolder(folder.path)) {
+    if (!any->FitsFolder(plan.folder.path)) {
       return Fail(kStateFolderUnsafe,
                   u"StateFolder " + Quoted(config.stateFolder->native()) + u" resolves to " +
-                      Quoted(folder.path) +
+                      Quoted(plan.folder.path) +
                       u"; use a folder whose absolute path holds only letters, digits and /_.+- "
                       u"and stays short enough for a control socket.");
     }
   }
+  return result;
+}
+
+EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settings) {
+  StartPlan plan;
+  EngineResult result = CheckStart(config, settings, FolderUse::kCreate, plan);
+  if (result.code != 0) {
+    return result;
+  }
+  const DhcpEngine& engine = *plan.engine;
+  const std::string& program = plan.program;
+  const std::string& interfaceName = plan.interfaceName;
+  const StateFolder& folder = plan.folder;
   Fd lock;
   if (result = TakeLock(folder, lock); result.code != 0) {
     return result;
@@ -195,12 +209,18 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
     result.message += stoppedText;
     return result;
   }
-  std::u16string message = RunningMessage(engine, program, server, interfaceName, settings, took);
+  const std::string versionOption(engine.VersionOption());
+  const std::string versionLine = FirstLineOf({program, versionOption}, kStopWait);
+  std::u16string message =
+      RunningMessage(engine, versionLine, server, interfaceName, settings, took);
   if (!RecordOurServer(folder, engine.Kind(), server)) {
     message +=
         u" Its record could not be written in the state folder, so a later run may not "
         u"recognise it.";
   }
+  RecordServed(folder,
+               {engine.Kind(), engine.VersionOf(versionLine), server, interfaceName, settings,
+                engine.ServedLeaseSeconds(settings.leaseSeconds), UtcText(std::time(nullptr))});
   return {kSettingsSound, std::move(message)};
 }
 

@@ -42,6 +42,30 @@ bool IsPathCharacter(char c) {
          c == '.' || c == '-' || c == '/' || c == '+';
 }
 
+// Where a missing folder at path would be made: its parent resolved, then its own name; "" with
+// errno set when the parent cannot be resolved or the name is "." or "..".
+std::string WouldBeMade(const std::string& path) {
+  std::filesystem::path wanted = std::filesystem::path(path).lexically_normal();
+  if (!wanted.has_filename()) {
+    wanted = wanted.parent_path();
+  }
+  const std::string name = wanted.filename().native();
+  std::filesystem::path parent = wanted.parent_path();
+  if (parent.empty()) {
+    parent = ".";
+  }
+  if (name.empty() || name == "." || name == "..") {
+    errno = EINVAL;
+    return "";
+  }
+  std::array<char, PATH_MAX> resolved{};
+  if (realpath(parent.c_str(), resolved.data()) == nullptr) {
+    return "";
+  }
+  const std::string base(resolved.data());
+  return (base == "/" ? "" : base) + "/" + name;
+}
+
 }  // namespace
 
 std::u16string Quoted(std::string_view text) {
@@ -49,22 +73,27 @@ std::u16string Quoted(std::string_view text) {
 }
 
 EngineResult OpenStateFolder(const std::optional<std::filesystem::path>& setting,
-                             const std::u16string& text, StateFolder& folder) {
+                             const std::u16string& text, StateFolder& folder, FolderUse use) {
   if (!setting) {
     return Fail(kStateFolderUnsafe,
                 u"StateFolder \"" + QuoteForMessage(text) + u"\" is not a usable path.");
   }
   const std::string& path = setting->native();
-  mkdir(path.c_str(), 0700);
+  if (use == FolderUse::kCreate) {
+    mkdir(path.c_str(), 0700);
+  }
   folder.fd = safe_file::OpenFolderNoFollow(path, false);
+  const bool missing = use == FolderUse::kInspect && !folder.fd && errno == ENOENT;
   struct stat info {};
   const std::u16string named = u"StateFolder " + Quoted(path);
-  if (!static_cast<bool>(folder.fd) || fstat(folder.fd.Get(), &info) != 0) {
+  folder.path = missing ? WouldBeMade(path) : "";
+  if ((missing && folder.path.empty()) ||
+      (!missing && (!static_cast<bool>(folder.fd) || fstat(folder.fd.Get(), &info) != 0))) {
     return Fail(kStateFolderUnsafe,
                 named + u" cannot be opened as a folder (" + WidenText(std::strerror(errno)) +
                     u"); it must be a folder, not a symbolic link, whose parent exists.");
   }
-  if (info.st_uid != geteuid()) {
+  if (!missing && info.st_uid != geteuid()) {
     return Fail(kStateFolderUnsafe, named +
                                         u" is not owned by the user the launcher runs as; use a "
                                         u"folder of that user's that only it may enter (0700).");
@@ -72,8 +101,10 @@ EngineResult OpenStateFolder(const std::optional<std::filesystem::path>& setting
   const std::uint32_t mode = info.st_mode;
   std::array<char, PATH_MAX> target{};
   const std::string self = "/proc/self/fd/" + std::to_string(folder.fd.Get());
-  const ssize_t length = readlink(self.c_str(), target.data(), target.size() - 1);
-  folder.path = length > 0 ? std::string(target.data(), static_cast<std::size_t>(length)) : "";
+  const ssize_t length = missing ? 0 : readlink(self.c_str(), target.data(), target.size() - 1);
+  if (!missing) {
+    folder.path = length > 0 ? std::string(target.data(), static_cast<std::size_t>(length)) : "";
+  }
   if (!IsSafeStatePath(folder.path)) {
     return Fail(kStateFolderUnsafe,
                 named + u" resolves to " + Quoted(folder.path) +

@@ -24,14 +24,19 @@ struct StateFolder {
   std::string path;  // absolute, as the system resolves it
 };
 
-// Opens the state folder (setting, as PluginConfig holds it; text as written, for messages),
-// making it 0700 when missing. Refuses (kStateFolderUnsafe) a path that cannot be used, a folder
-// that is a link or is not owned by this user, one whose resolved path fails IsSafeStatePath,
-// one that fails IsOwnerOnlyFolder (the message then holds "chmod 700 PATH" with its resolved
-// path), and one below a folder that fails platform::IsSafeFolder (root engines reopen their
-// files there by path).
+// What OpenStateFolder does with a missing folder: kCreate makes it 0700; kInspect makes nothing,
+// leaves folder.fd "none" and sets folder.path to where it would be made.
+enum class FolderUse { kCreate, kInspect };
+
+// Opens the state folder (setting, as PluginConfig holds it; text as written, for messages).
+// Refuses (kStateFolderUnsafe) a path that cannot be used, a folder that is a link or is not owned
+// by this user, one whose resolved path fails IsSafeStatePath, one that fails IsOwnerOnlyFolder
+// (the message then holds "chmod 700 PATH" with its resolved path), and one below a folder that
+// fails platform::IsSafeFolder (root engines reopen their files there by path); a missing folder
+// (kInspect) is checked by where it would be made, and refused when its parent does not exist.
 EngineResult OpenStateFolder(const std::optional<std::filesystem::path>& setting,
-                             const std::u16string& text, StateFolder& folder);
+                             const std::u16string& text, StateFolder& folder,
+                             FolderUse use = FolderUse::kCreate);
 
 // Takes the folder's lock file, waiting up to 15 s for another launcher run (kStateBusy after).
 EngineResult TakeLock(const StateFolder& folder, Fd& lock);
