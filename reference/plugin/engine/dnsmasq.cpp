@@ -1,10 +1,12 @@
-// dnsmasq as the DHCP server engine: its configuration, start and failure reasons.
+// dnsmasq as the DHCP server engine: its configuration, start, failure reasons and lease file.
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <string>
 
 #include "engines.h"
+#include "leases.h"
 #include "process.h"
 
 namespace dhcp_plugin {
@@ -15,6 +17,9 @@ constexpr milliseconds kStartWait{10000};
 constexpr char kPidName[] = "dnsmasq.pid";
 // The shortest lease dnsmasq hands out; a shorter DuringTime is raised to it.
 constexpr std::uint64_t kMinLeaseSeconds = 120;
+// The longest hardware address and client identifier its lease file holds.
+constexpr std::size_t kMaxHardwareBytes = 16;
+constexpr std::size_t kMaxClientIdBytes = 255;
 
 std::string Quad(Ipv4 address) {
   return std::to_string(address >> 24U) + "." + std::to_string((address >> 16U) & 0xFFU) + "." +
@@ -38,10 +43,14 @@ class Dnsmasq final : public DhcpEngine {
     return std::max(requested, kMinLeaseSeconds);
   }
 
-  // DHCP only (port=0), on that one interface.
+  // DHCP only (port=0), on that one interface. It leases at most dhcp-lease-max addresses (1000
+  // unless told), whatever the range: the limit is the range's size, so every address of it can
+  // be leased. quiet-dhcp leaves out the lines of requests it answers; it still logs one line for
+  // each request it refuses.
   std::string Configuration(const ServeSettings& settings, const std::string& interfaceName,
-                            const EnginePaths& paths) const override {
+                            const EnginePaths& paths, bool logPackets) const override {
     const std::uint64_t lease = ServedLeaseSeconds(settings.leaseSeconds);
+    const std::uint64_t rangeSize = std::uint64_t{settings.last} - settings.first + 1;
     return "# Written by the DHCP plugin at each start; changes are lost.\n"
            "port=0\n"
            "interface=" +
@@ -54,6 +63,9 @@ class Dnsmasq final : public DhcpEngine {
            Quad(settings.first) + "," + Quad(settings.last) + "," + Quad(settings.mask) + "," +
            std::to_string(lease) +
            "\n"
+           "dhcp-lease-max=" +
+           std::to_string(std::min<std::uint64_t>(rangeSize, INT_MAX)) +
+           "\n"
            "dhcp-option=option:router," +
            Quad(settings.gateway) +
            "\n"
@@ -65,9 +77,55 @@ class Dnsmasq final : public DhcpEngine {
            paths.folder + "/" + kPidName +
            "\n"
            "log-facility=" +
-           paths.log +
-           "\n"
-           "log-dhcp\n";
+           paths.log + "\n" + (logPackets ? "log-dhcp\n" : "quiet-dhcp\n");
+  }
+
+  // "EXPIRY HARDWARE ADDRESS HOSTNAME CLIENTID", "*" for no name or identifier, EXPIRY 0 for a
+  // lease that never ends. A hardware address of another type than Ethernet starts "TT-". It reads
+  // blanks between fields as one, and after a line it cannot read it reads no further.
+  bool ReadLeaseLine(std::string_view line, bool /*first*/, LeaseTable& table) const override {
+    std::vector<std::string_view> fields;
+    for (const std::string_view field : SplitFields(line, ' ')) {
+      if (!field.empty()) {
+        fields.push_back(field);
+      }
+    }
+    if (fields.size() != 5) {
+      return false;
+    }
+    std::string_view hardwareText = fields[1];
+    if (hardwareText.size() >= 3 && hardwareText[2] == '-' &&
+        ParseHexBytes(hardwareText.substr(0, 2), 1)) {
+      hardwareText.remove_prefix(3);
+    }
+    const std::optional<std::int64_t> expiry = ParseDecimal(fields[0]);
+    const std::optional<std::string> hardware =
+        hardwareText.empty() ? std::string() : ParseHexBytes(hardwareText, kMaxHardwareBytes);
+    const std::optional<Ipv4> address = ParseAddress(fields[2]);
+    const std::optional<std::string> clientId =
+        fields[4] == "*" ? std::string() : ParseHexBytes(fields[4], kMaxClientIdBytes);
+    if (!expiry || !hardware || !address || !clientId) {
+      return false;
+    }
+    if (hardware->empty()) {
+      table.leases.erase(*address);
+      return true;
+    }
+    table.leases[*address] = {*address, *hardware, *clientId,
+                              *expiry == 0 ? kNeverExpires : *expiry,
+                              IsPlainHostName(fields[3]) ? std::string(fields[3]) : ""};
+    return true;
+  }
+
+  std::string WriteLeases(const std::vector<Lease>& leases, std::int64_t /*now*/) const override {
+    std::string text;
+    for (const Lease& lease : leases) {
+      text += std::to_string(lease.expiry == kNeverExpires ? 0 : lease.expiry) + " " +
+              lease.hardware + " " + Quad(lease.address) + " " +
+              (IsPlainHostName(lease.hostName) ? lease.hostName : "*") + " " +
+              (lease.clientId.empty() ? "*" : lease.clientId) + "\n";
+    }
+    return text;
   }
 
   std::vector<std::string> TestArguments(const std::string& program,

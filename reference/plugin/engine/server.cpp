@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "engine.h"
 #include "engines.h"
 #include "interfaces.h"
+#include "lease_carry.h"
 #include "our_server.h"
 #include "process.h"
 #include "state_folder.h"
@@ -109,12 +111,13 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   if (result = TakeLock(folder, lock); result.code != 0) {
     return result;
   }
+  FreeEngineLogSpace(folder.fd.Get());
   // The new configuration is written and accepted by the engine's own test, and the log is ready,
   // before the old server is stopped, so a failure here leaves it running; the old server does not
   // read its configuration again.
   const EnginePaths paths = PathsOf(engine, folder.path);
   if (!WriteFileAt(folder.fd.Get(), std::string(engine.ConfigName()),
-                   engine.Configuration(settings, interfaceName, paths))) {
+                   engine.Configuration(settings, interfaceName, paths, config.logPackets))) {
     return Fail(kStateFolderUnsafe, u"The configuration cannot be written in " +
                                         Quoted(folder.path) + u" (" +
                                         WidenText(std::strerror(errno)) + u").");
@@ -133,16 +136,20 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   if (result = StopOurServer(config, folder, stopped); result.code != 0) {
     return result;
   }
+  const std::u16string wasStopped = stopped ? u" The server started before was stopped." : u"";
+  const EngineResult carried = CarryLeases(folder, engine, settings, std::time(nullptr));
+  if (carried.code != 0) {
+    return {carried.code, carried.message + wasStopped};
+  }
   pid_t server = 0;
   const StartContext context{program, folder, paths, log.Get(), static_cast<std::uint64_t>(offset)};
   if (result = engine.Start(context, server); result.code != 0) {
-    if (stopped) {
-      result.message += u" The server started before was stopped.";
-    }
+    result.message += wasStopped + carried.message;
     return result;
   }
   RecordOurServer(folder, server);
-  return {kSettingsSound, RunningMessage(engine, program, server, interfaceName, settings)};
+  return {kSettingsSound,
+          RunningMessage(engine, program, server, interfaceName, settings) + carried.message};
 }
 
 }  // namespace dhcp_plugin
