@@ -136,7 +136,7 @@ std::string KeepAside(int folder, const std::string& name, std::int64_t now) {
   }
   const std::string base = name + ".unreadable-" + stamp.data();
   for (int n = 1; n <= kKeepTries; ++n) {
-    const std::string kept = n == 1 ? base : base + "-" + std::to_string(n);
+    std::string kept = n == 1 ? base : base + "-" + std::to_string(n);
     if (linkat(folder, name.c_str(), folder, kept.c_str(), 0) == 0) {
       return kept;
     }
