@@ -81,8 +81,8 @@ class Dnsmasq final : public DhcpEngine {
   }
 
   // "EXPIRY HARDWARE ADDRESS HOSTNAME CLIENTID", "*" for no name or identifier, EXPIRY 0 for a
-  // lease that never ends. A hardware address of another type than Ethernet starts "TT-". It reads
-  // blanks between fields as one, and after a line it cannot read it reads no further.
+  // lease that never ends. A hardware address of another type than Ethernet starts "TT-". dnsmasq
+  // reads blanks between fields as one, as here, but takes nothing after a line it cannot read.
   bool ReadLeaseLine(std::string_view line, bool /*first*/, LeaseTable& table) const override {
     std::vector<std::string_view> fields;
     for (const std::string_view field : SplitFields(line, ' ')) {

@@ -126,7 +126,7 @@ bool WriteFileAt(int folder, const std::string& name, std::string_view text) {
 
 void FreeEngineLogSpace(int folder) {
   unlinkat(folder, kEngineLogOldName, 0);
-  const Fd fd(openat(folder, kEngineLogName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const Fd fd(openat(folder, kEngineLogName, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat info {};
   if (!static_cast<bool>(fd) || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
       info.st_size <= kLogLimit) {
@@ -148,9 +148,12 @@ void FreeEngineLogSpace(int folder) {
   tail.resize(got);
   const std::size_t lineStart = tail.find('\n');
   tail.erase(0, lineStart == std::string::npos ? 0 : lineStart + 1);
-  // The log goes first: its space is what a full disk needs.
-  unlinkat(folder, kEngineLogName, 0);
-  WriteFileAt(folder, kEngineLogOldName, tail);
+  // Emptied in place, not removed: the server started before may still write it (appending), and
+  // the space of a file it holds open would come free only once it stops. Emptied first: its
+  // space is what a full disk needs for the rest.
+  if (ftruncate(fd.Get(), 0) == 0) {
+    WriteFileAt(folder, kEngineLogOldName, tail);
+  }
 }
 
 Fd OpenEngineLog(int folder, off_t& offset) {

@@ -43,7 +43,7 @@ bool WriteFileAt(int folder, const std::string& name, std::string_view text);
 
 // Frees the space of earlier logs before a start writes anything, so that a disk an earlier run
 // filled does not stop it: removes kEngineLogOldName, and when the log has grown beyond 1 MiB
-// keeps only its last 1 MiB (from a line's start) as kEngineLogOldName, removing the log.
+// keeps its last 1 MiB (from a line's start) as kEngineLogOldName and empties the log in place.
 void FreeEngineLogSpace(int folder);
 
 // Keeps the engine log bounded: beyond 1 MiB it is moved to kEngineLogOldName (replacing the one
