@@ -378,6 +378,21 @@ TEST(LeaseCarry, TheLastEnginesRunningLeasesInsideTheRangeReachTheNextEngine) {
   }
 }
 
+// What a status reads: every file, nothing changed.
+TEST(LeaseCarry, AnEnginesLeasesAreReadFromAllItsFiles) {
+  const CarryFolder state;
+  state.Write("kea-leases4.csv.2", Kea().WriteLeases({LeaseOf(1, kNow + 60)}, kNow));
+  state.Write("kea-leases4.csv.1", Kea().WriteLeases({LeaseOf(2, kNow + 60)}, kNow) + "x,y\n");
+  state.Write("kea-leases4.csv", kKeaHeader + "198.51.100.3,02:dc:00:00:00:03,,600,"s +
+                                     std::to_string(kNow - 1) + ",1,0,0,,0,\n");
+  const LeaseRead read = ReadEngineLeases(state.folder().fd.Get(), Kea(), kNow);
+  ExpectSame(read.leases, {LeaseOf(1, kNow + 60), LeaseOf(2, kNow + 60)}, "all of Kea's files");
+  EXPECT_EQ(read.unreadable, 1U);
+  EXPECT_EQ(state.Names(), (std::vector<std::string>{"kea-leases4.csv", "kea-leases4.csv.1",
+                                                     "kea-leases4.csv.2"}));
+  EXPECT_TRUE(ReadEngineLeases(state.folder().fd.Get(), Dnsmasq(), kNow).leases.empty());
+}
+
 // A lease file holding a line that is no record is kept under a new name, byte for byte; what
 // could be read of it is carried; a second such file in the same second gets a name of its own.
 TEST(LeaseCarry, AFileThatCannotBeReadIsKeptAsideNeverLost) {

@@ -33,7 +33,7 @@ std::u16string Counted(std::size_t count, const char16_t* one, const char16_t* m
   return DecimalText(count) + u" " + (count == 1 ? one : many);
 }
 
-// One lease file as read: whether it is there, and how many of its lines are no record.
+// One lease file as read: its name, and how many of its lines are no record.
 struct FileRead {
   std::string name;
   std::size_t unreadable = 0;
@@ -95,6 +95,18 @@ FileRead ReadLeaseFile(int folder, const DhcpEngine& engine, const std::string& 
 bool Exists(int folder, const std::string& name) {
   struct stat info {};
   return fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// Reads every lease file of engine in folder into table, in the order the engine reads them.
+std::vector<FileRead> ReadLeaseFiles(int folder, const DhcpEngine& engine, LeaseTable& table) {
+  std::vector<FileRead> files;
+  for (const std::string& name :
+       engine.LeaseFiles([&](const std::string& file) { return Exists(folder, file); })) {
+    if (Exists(folder, name)) {
+      files.push_back(ReadLeaseFile(folder, engine, name, table));
+    }
+  }
+  return files;
 }
 
 // The engine that served last: the one whose lease file the marker names; without a marker the
@@ -173,6 +185,15 @@ std::u16string Why() {
 
 }  // namespace
 
+LeaseRead ReadEngineLeases(int folder, const DhcpEngine& engine, std::int64_t now) {
+  LeaseTable table;
+  std::size_t unreadable = 0;
+  for (const FileRead& file : ReadLeaseFiles(folder, engine, table)) {
+    unreadable += file.unreadable;
+  }
+  return {ActiveLeases(table, now), unreadable};
+}
+
 EngineResult CarryLeases(const StateFolder& folder, const DhcpEngine& engine,
                          const ServeSettings& settings, std::int64_t now) {
   const int dir = folder.fd.Get();
@@ -181,13 +202,7 @@ EngineResult CarryLeases(const StateFolder& folder, const DhcpEngine& engine,
   const std::string target(engine.LeaseName());
 
   LeaseTable table;
-  std::vector<FileRead> files;
-  for (const std::string& name :
-       source.LeaseFiles([&](const std::string& file) { return Exists(dir, file); })) {
-    if (Exists(dir, name)) {
-      files.push_back(ReadLeaseFile(dir, source, name, table));
-    }
-  }
+  const std::vector<FileRead> files = ReadLeaseFiles(dir, source, table);
   std::vector<Lease> inside;
   std::size_t outside = 0;
   for (Lease& lease : ActiveLeases(table, now)) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "dhcp_engine.h"
+#include "leases.h"
 
 namespace dhcp_plugin {
 
@@ -15,6 +16,10 @@ namespace dhcp_plugin {
 // with no server running, knows by it whose leases to read. Without it (a folder from before
 // markers were written) the engine whose lease file changed last served last.
 inline constexpr char kCurrentLeasesName[] = "current-leases";
+
+// The leases engine's files in the open state folder hold (all of them, read as it reads them at
+// a start) that run at now, and how many lines of them are no record; changes nothing.
+LeaseRead ReadEngineLeases(int folder, const DhcpEngine& engine, std::int64_t now);
 
 // Run at each start, after the server started before was stopped (so its lease files are final)
 // and before engine starts. The leases of the engine that served last (the marker) that still
