@@ -108,6 +108,8 @@ switch)
     netns_fail "the answer does not say the leases were carried: $ANSWER"
   [[ $ANSWER == *"1 line of the lease file \"${old_file##*/}\" could not be read"*"kept as \"${old_file##*/}.unreadable-"* ]] ||
     netns_fail "the answer does not say the cut file was kept aside: $ANSWER"
+  ! grep -q LOAD_ROW_ERROR "$state/engine.log" ||
+    netns_fail "Kea refused a carried record: $(grep LOAD_ROW_ERROR "$state/engine.log")"
   kept=("$old_file".unreadable-*)
   [[ ${#kept[@]} == 1 ]] && cmp -s "${kept[0]}" "$NETNS_TMP/torn" ||
     netns_fail "the cut lease file was not kept whole: ${kept[*]}"
