@@ -259,21 +259,6 @@ TEST(LeaseFormats, AHostileNameCannotForgeARecord) {
   }
 }
 
-TEST(LeaseFormats, KeaReadsItsFilesInItsOwnOrder) {
-  const auto existing = [](std::vector<std::string> names) {
-    return [names](const std::string& name) {
-      return std::find(names.begin(), names.end(), name) != names.end();
-    };
-  };
-  using Names = std::vector<std::string>;
-  EXPECT_EQ(Kea().LeaseFiles(existing({})), Names{"kea-leases4.csv"});
-  EXPECT_EQ(Kea().LeaseFiles(existing({"kea-leases4.csv.1", "kea-leases4.csv.2"})),
-            (Names{"kea-leases4.csv.2", "kea-leases4.csv.1", "kea-leases4.csv"}));
-  EXPECT_EQ(Kea().LeaseFiles(existing({"kea-leases4.csv.1", "kea-leases4.csv.completed"})),
-            (Names{"kea-leases4.csv.completed", "kea-leases4.csv"}));
-  EXPECT_EQ(Dnsmasq().LeaseFiles(existing({"dnsmasq.leases.1"})), Names{"dnsmasq.leases"});
-}
-
 // A state folder of its own, with the files as an earlier run left them.
 class CarryFolder {
  public:
@@ -378,19 +363,46 @@ TEST(LeaseCarry, TheLastEnginesRunningLeasesInsideTheRangeReachTheNextEngine) {
   }
 }
 
-// What a status reads: every file, nothing changed.
+// What a status reads: all of Kea's files as Kea reads them at a start (FILE.completed, else
+// FILE.2 then FILE.1; FILE last, its records winning), nothing changed.
 TEST(LeaseCarry, AnEnginesLeasesAreReadFromAllItsFiles) {
-  const CarryFolder state;
-  state.Write("kea-leases4.csv.2", Kea().WriteLeases({LeaseOf(1, kNow + 60)}, kNow));
-  state.Write("kea-leases4.csv.1", Kea().WriteLeases({LeaseOf(2, kNow + 60)}, kNow) + "x,y\n");
-  state.Write("kea-leases4.csv", kKeaHeader + "198.51.100.3,02:dc:00:00:00:03,,600,"s +
-                                     std::to_string(kNow - 1) + ",1,0,0,,0,\n");
-  const LeaseRead read = ReadEngineLeases(state.folder().fd.Get(), Kea(), kNow);
-  ExpectSame(read.leases, {LeaseOf(1, kNow + 60), LeaseOf(2, kNow + 60)}, "all of Kea's files");
-  EXPECT_EQ(read.unreadable, 1U);
-  EXPECT_EQ(state.Names(), (std::vector<std::string>{"kea-leases4.csv", "kea-leases4.csv.1",
-                                                     "kea-leases4.csv.2"}));
-  EXPECT_TRUE(ReadEngineLeases(state.folder().fd.Get(), Dnsmasq(), kNow).leases.empty());
+  const auto file = [](int n, std::int64_t expiry) {
+    return kKeaHeader + "198.51.100.1,02:dc:00:00:00:0"s + std::to_string(n) + ",," +
+           std::to_string(expiry - kNow) + "," + std::to_string(expiry) + ",1,0,0,,0,\n";
+  };
+  const struct {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> files;
+    int holder;  // the client 198.51.100.1 is leased to, 0 for none
+    std::size_t unreadable;
+  } cases[] = {
+      {"cleaned up before", {{".2", file(2, kNow + 60)}, {".1", file(1, kNow + 60)}}, 1, 0},
+      {"the lease file last", {{".1", file(1, kNow + 60)}, {"", file(3, kNow + 60)}}, 3, 0},
+      {"a cleanup finished",
+       {{".completed", file(4, kNow + 60)}, {".1", file(1, kNow + 60)}},
+       4,
+       0},
+      {"expired at last", {{".1", file(1, kNow + 60)}, {"", file(3, kNow)}}, 0, 0},
+      {"a line that is no record", {{".1", file(1, kNow + 60) + "x,y\n"}}, 1, 1},
+  };
+  for (const auto& c : cases) {
+    const CarryFolder state;
+    for (const auto& [suffix, text] : c.files) {
+      state.Write("kea-leases4.csv" + suffix, text);
+    }
+    const std::vector<std::string> names = state.Names();
+    const LeaseRead read = ReadEngineLeases(state.folder().fd.Get(), Kea(), kNow);
+    std::vector<Lease> expected;
+    if (c.holder != 0) {
+      expected.push_back(LeaseOf(c.holder, kNow + 60));
+      expected.back().address = 0xC6336401U;
+      expected.back().clientId.clear();
+    }
+    ExpectSame(read.leases, expected, c.what);
+    EXPECT_EQ(read.unreadable, c.unreadable) << c.what;
+    EXPECT_EQ(state.Names(), names) << c.what;
+    EXPECT_TRUE(ReadEngineLeases(state.folder().fd.Get(), Dnsmasq(), kNow).leases.empty());
+  }
 }
 
 // A lease file holding a line that is no record is kept under a new name, byte for byte; what
