@@ -89,6 +89,14 @@ PluginConfig ReadPluginConfig(const std::u16string& path) {
                    KnownEngines() + u".";
     return config;
   }
+  const std::u16string logPackets = Read(path, u"LogPackets", u"");
+  if (Lower(logPackets) == u"yes") {
+    config.logPackets = true;
+  } else if (!logPackets.empty() && Lower(logPackets) != u"no") {
+    config.fault = u"LogPackets \"" + QuoteForMessage(logPackets) +
+                   u"\" in [ENGINE] of ..\\config\\mekDHCPPluginu.ini is neither yes nor no.";
+    return config;
+  }
   for (const EngineName& entry : kEngineNames) {
     const std::u16string value = Read(path, entry.programKey, u"");
     std::optional<std::filesystem::path> program =

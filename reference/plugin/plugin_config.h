@@ -41,6 +41,9 @@ struct PluginConfig {
   // StateFolder with "/" for "\", relative to the working directory; nothing when it is not a
   // usable path (an unpaired surrogate or a NUL), which the engine layer reports.
   std::optional<std::filesystem::path> stateFolder = std::filesystem::path("../run");
+  // LogPackets: whether the engine logs every request it answers, for a diagnosis; off, it logs
+  // no line for an ordinary request.
+  bool logPackets = false;
   // Each engine's program (kEngineNames), absolute.
   std::map<EngineKind, std::filesystem::path> programs;
   // "" when every value can be used; otherwise one sentence saying which one cannot, and why.
@@ -56,8 +59,10 @@ struct PluginConfig {
 //   Interface      the one interface to serve
 //   StateFolder    the folder of the generated config, pid, lease and log files; default ..\run
 //   DnsmasqProgram, KeaProgram   absolute paths of the engines' programs
-// A missing file reads as all defaults. An unknown Engine or a program path that is not
-// absolute (or not a usable path) sets fault (and leaves engine at kCheck for an unknown Engine).
+//   LogPackets     yes | no, any letter case; missing or empty: no
+// A missing file reads as all defaults. An unknown Engine, a program path that is not absolute
+// (or not a usable path) or a LogPackets neither yes nor no sets fault (and leaves engine at
+// kCheck for an unknown Engine).
 // May throw std::bad_alloc; nothing else.
 PluginConfig ReadPluginConfig(const std::u16string& path);
 

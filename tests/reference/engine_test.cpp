@@ -552,7 +552,7 @@ TEST(EngineConfig, DnsmasqServesOneInterfaceAndNoDns) {
   const DhcpEngine& dnsmasq = DnsmasqEngine();
   const EnginePaths paths = PathsOf(dnsmasq, "/srv/run");
   EXPECT_EQ(paths.config, "/srv/run/dnsmasq.conf");
-  const std::string text = dnsmasq.Configuration(Sample(u"3600"), "vs1", paths);
+  const std::string text = dnsmasq.Configuration(Sample(u"3600"), "vs1", paths, false);
   for (const char* line :
        {"\nport=0\n", "\ninterface=vs1\n", "\nbind-interfaces\n",
         "\ndhcp-range=198.51.100.100,198.51.100.200,255.255.255.0,3600\n",
@@ -561,11 +561,40 @@ TEST(EngineConfig, DnsmasqServesOneInterfaceAndNoDns) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
   // A lease below dnsmasq's shortest is written as the one it serves.
-  EXPECT_NE(dnsmasq.Configuration(Sample(u"60"), "vs1", paths).find(",255.255.255.0,120\n"),
+  EXPECT_NE(dnsmasq.Configuration(Sample(u"60"), "vs1", paths, false).find(",255.255.255.0,120\n"),
             std::string::npos);
   EXPECT_EQ(dnsmasq.ServedLeaseSeconds(60), 120U);
   EXPECT_EQ(KeaEngine().ServedLeaseSeconds(60), 60U);
   EXPECT_EQ(dnsmasq.ServedLeaseSeconds(4294967294U), 4294967294U);
+}
+
+// dnsmasq's own lease limit (1000) would refuse clients of a larger range; without LogPackets it
+// logs no line for a request it answers.
+TEST(EngineConfig, DnsmasqLeasesTheWholeRangeAndLogsPacketsOnlyWhenAsked) {
+  const DhcpEngine& dnsmasq = DnsmasqEngine();
+  const EnginePaths paths = PathsOf(dnsmasq, "/srv/run");
+  const struct {
+    const char* what;
+    ServeSettings settings;
+    bool logPackets;
+    const char* present;
+    const char* absent;
+  } cases[] = {
+      {"101 addresses", Sample(u"600"), false, "\ndhcp-lease-max=101\n", "log-dhcp"},
+      {"a /21",
+       *ToServeSettings({u"255.255.248.0", u"10.20.0.1", u"600", u"10.20.0.10-10.20.7.250"}), false,
+       "\ndhcp-lease-max=2033\n", "log-dhcp"},
+      {"one address",
+       *ToServeSettings({u"255.255.255.0", u"198.51.100.1", u"600", u"198.51.100.9-198.51.100.9"}),
+       false, "\ndhcp-lease-max=1\n", "\nlog-dhcp"},
+      {"quiet by default", Sample(u"600"), false, "\nquiet-dhcp\n", "\nlog-dhcp"},
+      {"packets logged", Sample(u"600"), true, "\nlog-dhcp\n", "quiet-dhcp"},
+  };
+  for (const auto& c : cases) {
+    const std::string text = dnsmasq.Configuration(c.settings, "vs1", paths, c.logPackets);
+    EXPECT_NE(text.find(c.present), std::string::npos) << c.what << "\n" << text;
+    EXPECT_EQ(text.find(c.absent), std::string::npos) << c.what << "\n" << text;
+  }
 }
 
 TEST(EngineConfig, KeaServesOneInterfaceAndFailsOnAClosedSocket) {
@@ -575,7 +604,7 @@ TEST(EngineConfig, KeaServesOneInterfaceAndFailsOnAClosedSocket) {
   ServeSettings settings = Sample(u"4294967294");
   settings.mask = 0xFFFFFF80;
   settings.prefix = 25;
-  const auto config = nlohmann::json::parse(kea.Configuration(settings, "vs1", paths));
+  const auto config = nlohmann::json::parse(kea.Configuration(settings, "vs1", paths, false));
   const auto& dhcp4 = config.at("Dhcp4");
   EXPECT_EQ(
       dhcp4.at("interfaces-config"),
@@ -592,10 +621,28 @@ TEST(EngineConfig, KeaServesOneInterfaceAndFailsOnAClosedSocket) {
             nlohmann::json::parse(R"([{"pool": "198.51.100.100 - 198.51.100.200"}])"));
   EXPECT_EQ(subnet.at("option-data"),
             nlohmann::json::parse(R"([{"name": "routers", "data": "198.51.100.1"}])"));
-  EXPECT_EQ(dhcp4.at("loggers").at(0).at("output_options").at(0).at("output"),
-            "/srv/run/engine.log");
   // Its count of assigned addresses keeps an expired lease until it is reclaimed.
   EXPECT_EQ(dhcp4.at("expired-leases-processing").at("reclaim-timer-wait-time"), 1);
+}
+
+// Kea rotates its own log; without LogPackets the loggers that write a line for each request keep
+// quiet, and with it every logger says what it does.
+TEST(EngineConfig, KeaLogsPacketsOnlyWhenAsked) {
+  const DhcpEngine& kea = KeaEngine();
+  const EnginePaths paths = PathsOf(kea, "/srv/run");
+  const auto log = nlohmann::json::parse(R"([{"name": "kea-dhcp4", "severity": "INFO",
+      "output_options": [{"output": "/srv/run/engine.log", "maxsize": 1048576, "maxver": 1}]}])");
+  auto quiet = log;
+  quiet.push_back({{"name", "kea-dhcp4.leases"}, {"severity", "WARN"}});
+  quiet.push_back({{"name", "kea-dhcp4.bad-packets"}, {"severity", "FATAL"}});
+  EXPECT_EQ(nlohmann::json::parse(kea.Configuration(Sample(u"600"), "vs1", paths, false))
+                .at("Dhcp4")
+                .at("loggers"),
+            quiet);
+  EXPECT_EQ(nlohmann::json::parse(kea.Configuration(Sample(u"600"), "vs1", paths, true))
+                .at("Dhcp4")
+                .at("loggers"),
+            log);
 }
 
 TEST(EngineConfig, InterfacesInTheGatewaysSubnet) {
@@ -860,7 +907,8 @@ TEST(EngineStatusOf, DnsmasqCountsTheLeasesThatHaveNotExpired) {
            " 02:00:00:00:00:02 198.51.100.102 b *\n0 02:00:00:00:00:03 198.51.100.103 * *\n",
        all, 2},
       {"expiring now", std::to_string(now) + " 02:00:00:00:00:01 198.51.100.101 * *\n", all, 0},
-      {"no line end", later + " 02:00:00:00:00:01 198.51.100.101 * *", all, 1},
+      // A last line without its end was cut short: no lease is read from it.
+      {"no line end", later + " 02:00:00:00:00:01 198.51.100.101 * *", all, 0},
       {"outside the range",
        later + " 02:00:00:00:00:01 198.51.100.111 * *\n" + later +
            " 02:00:00:00:00:02 198.51.100.110 * *\n",
@@ -871,13 +919,14 @@ TEST(EngineStatusOf, DnsmasqCountsTheLeasesThatHaveNotExpired) {
            std::string(30, '9') + " 02:00:00:00:00:01 198.51.100.101 * *\n" + later +
            "x 02:00:00:00:00:01 198.51.100.101 * *\n" + later +
            "  02:00:00:00:00:01 198.51.100.101 * *\n",
-       all, 0},
+       all, 1},  // the last, with two blanks, is a lease as dnsmasq reads it
       {"a line longer than any lease",
        later + " 02:00:00:00:00:01 198.51.100.101 " + std::string(5000, 'h') + "\n" + later +
            " 02:00:00:00:00:02 198.51.100.102 * *\n",
-       all, 2},
-      {"many", many, all, 3000},
-      {"many, in a range", many, range, 330},
+       all, 1},
+      // One lease an address: its last record counts.
+      {"many", many, all, 100},
+      {"many, in a range", many, range, 11},
   };
   for (const auto& c : cases) {
     const test_support::TempFolder root("dhcp-leases-");

@@ -82,4 +82,36 @@ TEST(PluginSettings, PathsThatCannotBeFileNamesAreRefused) {
   EXPECT_NE(config.fault.find(u"not a usable path"), std::u16string::npos);
 }
 
+// Per-packet logging is for a diagnosis only: off unless asked for, and a value that means neither
+// is refused rather than guessed.
+TEST(PluginSettings, LogPacketsIsYesOrNo) {
+  const test_support::TempFolder folder("dhcp-plugin-config-");
+  const struct {
+    const char* line;
+    bool logPackets;
+    bool fault;
+  } cases[] = {
+      {"", false, false},
+      {"LogPackets=\n", false, false},
+      {"LogPackets=no\n", false, false},
+      {"LogPackets=No\n", false, false},
+      {"LogPackets=yes\n", true, false},
+      {"LogPackets = YES \n", true, false},
+      {"LogPackets=1\n", false, true},
+      {"LogPackets=true\n", false, true},
+      {"LogPackets=yes please\n", false, true},
+  };
+  for (const auto& c : cases) {
+    const PluginConfig config = ReadPluginConfig(
+        folder.Write("mekDHCPPluginu.ini", std::string("[ENGINE]\nEngine=kea\n") + c.line)
+            .u16string());
+    EXPECT_EQ(config.logPackets, c.logPackets) << c.line;
+    EXPECT_EQ(!config.fault.empty(), c.fault) << c.line;
+    if (c.fault) {
+      EXPECT_NE(config.fault.find(u"LogPackets"), std::u16string::npos) << c.line;
+      EXPECT_EQ(config.fault.find(u'@'), std::u16string::npos);
+    }
+  }
+}
+
 }  // namespace

@@ -6,6 +6,8 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,6 +52,23 @@ struct EngineStatus {
   std::u16string note;  // a sentence when the engine reports trouble, quoted; else ""
 };
 
+// One lease, as much of it as every engine's lease file can carry.
+struct Lease {
+  Ipv4 address = 0;
+  std::string hardware;     // the hardware address: 1 to 16 bytes as lowercase hex joined by ":"
+  std::string clientId;     // the client identifier in the same form (up to 255 bytes), "" for none
+  std::int64_t expiry = 0;  // when it ends, in seconds since the epoch; kNeverExpires for never
+  std::string hostName;     // "" or a plain name (IsPlainHostName): a client chooses it
+};
+inline constexpr std::int64_t kNeverExpires = INT64_MAX;
+
+// Lease records as read so far from an engine's lease files, in the order the engine reads them.
+struct LeaseTable {
+  std::map<Ipv4, Lease> leases;      // each address's latest record that holds a lease
+  std::size_t unreadable = 0;        // lines that are no record the engine writes
+  std::vector<std::string> columns;  // the column names of the file being read, where it has them
+};
+
 class DhcpEngine {
  public:
   DhcpEngine() = default;
@@ -74,9 +93,29 @@ class DhcpEngine {
   // The lease time it serves for the requested one.
   virtual std::uint64_t ServedLeaseSeconds(std::uint64_t requested) const { return requested; }
   // Its configuration file, made only from checked values: interfaceName passed
-  // IsPlainInterfaceName and the paths IsSafeStatePath.
+  // IsPlainInterfaceName and the paths IsSafeStatePath. Without logPackets it logs no line for an
+  // ordinary request, so that no machine on the network can grow its log by asking.
   virtual std::string Configuration(const ServeSettings& settings, const std::string& interfaceName,
-                                    const EnginePaths& paths) const = 0;
+                                    const EnginePaths& paths, bool logPackets) const = 0;
+
+  // The files it loads its leases from at a start, of those exists says are there, in the order
+  // it reads them: a later record of an address replaces an earlier one. Its lease file is last.
+  virtual std::vector<std::string> LeaseFiles(
+      const std::function<bool(const std::string&)>& exists) const {
+    (void)exists;
+    return {std::string(LeaseName())};
+  }
+  // The files beside its lease file it may read leases from; removed when the lease file is
+  // written anew, so that no older record comes back.
+  virtual std::vector<std::string> LeaseSideFiles() const { return {}; }
+  // Reads one line of one of its lease files (without its "\n"; first says it is the file's
+  // first line) into table: a record of a lease sets its address's lease, a record of one that
+  // was released, declined or reclaimed removes it. Returns false, changing nothing, when the line
+  // is no record it writes.
+  virtual bool ReadLeaseLine(std::string_view line, bool first, LeaseTable& table) const = 0;
+  // Its lease file holding leases, as it would have written them at now; every lease is one
+  // ReadLeaseLine reads back.
+  virtual std::string WriteLeases(const std::vector<Lease>& leases, std::int64_t now) const = 0;
 
   // The command line that makes its program test the configuration file at config and exit:
   // 0 when it would accept it.

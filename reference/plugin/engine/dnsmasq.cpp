@@ -1,4 +1,4 @@
-// dnsmasq as the DHCP server engine: its configuration, start, failure reasons and leases.
+// dnsmasq as the DHCP server engine: its configuration, start, failure reasons and lease file.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <string>
 
 #include "engines.h"
+#include "lease_carry.h"
+#include "leases.h"
 #include "process.h"
 
 namespace dhcp_plugin {
@@ -19,6 +22,9 @@ namespace {
 constexpr char kPidName[] = "dnsmasq.pid";
 // The shortest lease dnsmasq hands out; a shorter DuringTime is raised to it.
 constexpr std::uint64_t kMinLeaseSeconds = 120;
+// The longest hardware address and client identifier its lease file holds.
+constexpr std::size_t kMaxHardwareBytes = 16;
+constexpr std::size_t kMaxClientIdBytes = 255;
 
 std::string Quad(Ipv4 address) {
   return std::to_string(address >> 24U) + "." + std::to_string((address >> 16U) & 0xFFU) + "." +
@@ -27,33 +33,6 @@ std::string Quad(Ipv4 address) {
 
 bool Holds(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
-}
-
-// Whether a line of the lease file, "EXPIRY MAC ADDRESS HOSTNAME CLIENT-ID" with EXPIRY in seconds
-// since the epoch (0: never), is a lease that has not expired at now, for an address in range
-// when one is given. Other lines (dnsmasq's "duid" line, anything damaged) are not leases.
-bool IsActiveLease(std::string_view line, std::int64_t now, const std::optional<Ipv4Range>& range) {
-  constexpr std::size_t kMaxDigits = 18;  // far beyond any time, and no overflow
-  const std::size_t digits = line.find_first_not_of("0123456789");
-  if (digits == 0 || digits == std::string_view::npos || digits > kMaxDigits ||
-      line[digits] != ' ') {
-    return false;
-  }
-  std::int64_t expiry = 0;
-  for (const char c : line.substr(0, digits)) {
-    expiry = expiry * 10 + (c - '0');
-  }
-  const std::size_t mac = line.find(' ', digits + 1);
-  if (mac == std::string_view::npos) {
-    return false;
-  }
-  const std::string_view rest = line.substr(mac + 1);
-  const std::string_view text = rest.substr(0, rest.find(' '));
-  const std::optional<Ipv4> address = ParseDottedQuad(std::u16string(text.begin(), text.end()));
-  if (!address || (range && (*address < range->first || *address > range->last))) {
-    return false;
-  }
-  return expiry == 0 || expiry > now;
 }
 
 class Dnsmasq final : public DhcpEngine {
@@ -69,10 +48,14 @@ class Dnsmasq final : public DhcpEngine {
     return std::max(requested, kMinLeaseSeconds);
   }
 
-  // DHCP only (port=0), on that one interface.
+  // DHCP only (port=0), on that one interface. It leases at most dhcp-lease-max addresses (1000
+  // unless told), whatever the range: the limit is the range's size, so every address of it can
+  // be leased. quiet-dhcp leaves out the lines of requests it answers; it still logs one line for
+  // each request it refuses.
   std::string Configuration(const ServeSettings& settings, const std::string& interfaceName,
-                            const EnginePaths& paths) const override {
+                            const EnginePaths& paths, bool logPackets) const override {
     const std::uint64_t lease = ServedLeaseSeconds(settings.leaseSeconds);
+    const std::uint64_t rangeSize = std::uint64_t{settings.last} - settings.first + 1;
     return "# Written by the DHCP plugin at each start; changes are lost.\n"
            "port=0\n"
            "interface=" +
@@ -85,6 +68,9 @@ class Dnsmasq final : public DhcpEngine {
            Quad(settings.first) + "," + Quad(settings.last) + "," + Quad(settings.mask) + "," +
            std::to_string(lease) +
            "\n"
+           "dhcp-lease-max=" +
+           std::to_string(std::min<std::uint64_t>(rangeSize, INT_MAX)) +
+           "\n"
            "dhcp-option=option:router," +
            Quad(settings.gateway) +
            "\n"
@@ -96,9 +82,55 @@ class Dnsmasq final : public DhcpEngine {
            paths.folder + "/" + kPidName +
            "\n"
            "log-facility=" +
-           paths.log +
-           "\n"
-           "log-dhcp\n";
+           paths.log + "\n" + (logPackets ? "log-dhcp\n" : "quiet-dhcp\n");
+  }
+
+  // "EXPIRY HARDWARE ADDRESS HOSTNAME CLIENTID", "*" for no name or identifier, EXPIRY 0 for a
+  // lease that never ends. A hardware address of another type than Ethernet starts "TT-". dnsmasq
+  // reads blanks between fields as one, as here, but takes nothing after a line it cannot read.
+  bool ReadLeaseLine(std::string_view line, bool /*first*/, LeaseTable& table) const override {
+    std::vector<std::string_view> fields;
+    for (const std::string_view field : SplitFields(line, ' ')) {
+      if (!field.empty()) {
+        fields.push_back(field);
+      }
+    }
+    if (fields.size() != 5) {
+      return false;
+    }
+    std::string_view hardwareText = fields[1];
+    if (hardwareText.size() >= 3 && hardwareText[2] == '-' &&
+        ParseHexBytes(hardwareText.substr(0, 2), 1)) {
+      hardwareText.remove_prefix(3);
+    }
+    const std::optional<std::int64_t> expiry = ParseDecimal(fields[0]);
+    const std::optional<std::string> hardware =
+        hardwareText.empty() ? std::string() : ParseHexBytes(hardwareText, kMaxHardwareBytes);
+    const std::optional<Ipv4> address = ParseAddress(fields[2]);
+    const std::optional<std::string> clientId =
+        fields[4] == "*" ? std::string() : ParseHexBytes(fields[4], kMaxClientIdBytes);
+    if (!expiry || !hardware || !address || !clientId) {
+      return false;
+    }
+    if (hardware->empty()) {
+      table.leases.erase(*address);
+      return true;
+    }
+    table.leases[*address] = {*address, *hardware, *clientId,
+                              *expiry == 0 ? kNeverExpires : *expiry,
+                              IsPlainHostName(fields[3]) ? std::string(fields[3]) : ""};
+    return true;
+  }
+
+  std::string WriteLeases(const std::vector<Lease>& leases, std::int64_t /*now*/) const override {
+    std::string text;
+    for (const Lease& lease : leases) {
+      text += std::to_string(lease.expiry == kNeverExpires ? 0 : lease.expiry) + " " +
+              lease.hardware + " " + Quad(lease.address) + " " +
+              (IsPlainHostName(lease.hostName) ? lease.hostName : "*") + " " +
+              (lease.clientId.empty() ? "*" : lease.clientId) + "\n";
+    }
+    return text;
   }
 
   std::vector<std::string> TestArguments(const std::string& program,
@@ -157,48 +189,24 @@ class Dnsmasq final : public DhcpEngine {
     return {};
   }
 
-  // dnsmasq keeps its leases in its lease file (a rewrite drops expired ones, but only when it
-  // next writes it), so each lease is counted by its expiry. The file is read as a stream.
+  // dnsmasq keeps expired leases in its lease file until it next rewrites it: each lease of the
+  // file that has not expired is counted, inside the range it serves.
   EngineStatus Status(const StatusContext& context) const override {
-    constexpr std::size_t kLongestLine = 1024;  // a longer line is cut: its first fields stay
     EngineStatus status;
-    const std::string name(LeaseName());
-    const Fd fd(openat(context.folder.fd.Get(), name.c_str(),
-                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
-    if (!static_cast<bool>(fd)) {
-      if (errno == ENOENT) {
-        status.leasesActive = 0;
-      }
-      return status;
-    }
-    if (fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-      return status;
+    if (fstatat(context.folder.fd.Get(), std::string(LeaseName()).c_str(), &info,
+                AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(info.st_mode)) {
+      return status;  // not a lease file (a link, a FIFO): nothing it says is counted
     }
     std::uint64_t count = 0;
-    std::string line;
-    std::array<char, 4096> chunk{};
-    for (;;) {
-      const ssize_t got = read(fd.Get(), chunk.data(), chunk.size());
-      if (got < 0 && errno == EINTR) {
-        continue;
-      }
-      if (got < 0) {
-        return status;
-      }
-      if (got == 0) {
-        break;
-      }
-      for (const char c : std::string_view(chunk.data(), static_cast<std::size_t>(got))) {
-        if (c == '\n') {
-          count += IsActiveLease(line, context.now, context.range) ? 1 : 0;
-          line.clear();
-        } else if (line.size() < kLongestLine) {
-          line.push_back(c);
-        }
-      }
+    for (const Lease& lease :
+         ReadEngineLeases(context.folder.fd.Get(), *this, context.now).leases) {
+      count += !context.range || (lease.address >= context.range->first &&
+                                  lease.address <= context.range->last)
+                   ? 1
+                   : 0;
     }
-    count += IsActiveLease(line, context.now, context.range) ? 1 : 0;
     status.leasesActive = count;
     return status;
   }

@@ -1,9 +1,11 @@
-// Kea (kea-dhcp4) as the DHCP server engine: its configuration, start, failure reasons and leases.
+// Kea (kea-dhcp4) as the DHCP server engine: its configuration, start, failure reasons and lease
+// files.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -13,6 +15,7 @@
 #include <thread>
 
 #include "engines.h"
+#include "leases.h"
 #include "process.h"
 
 namespace dhcp_plugin {
@@ -25,11 +28,22 @@ constexpr std::size_t kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
 constexpr char kSocketName[] = "kea4.sock";
 constexpr char kPidName[] = "kea-dhcp4.kea-dhcp4.pid";  // KEA_PIDFILE_DIR/<config>.kea-dhcp4.pid
 constexpr std::uint64_t kLogRotateBytes = 1 << 20;
-// The one subnet's id, by which Kea names its statistics.
+// The one subnet's id, in the configuration, in every lease record written for it and in the
+// names of its statistics.
 constexpr int kSubnetId = 1;
 // How often Kea reclaims expired leases, in seconds (its default is 10): its count of assigned
 // addresses, which the status reports, keeps an expired lease until it is reclaimed.
 constexpr int kReclaimSeconds = 1;
+// The header Kea 2.2 writes at the top of its lease file, and the columns a record is read from.
+constexpr char kLeaseHeader[] =
+    "address,hwaddr,client_id,valid_lifetime,expire,subnet_id,fqdn_fwd,fqdn_rev,hostname,state,"
+    "user_context";
+constexpr std::size_t kMaxHardwareBytes = 16;
+constexpr std::size_t kMaxClientIdBytes = 255;
+// Kea refuses a record whose client identifier is shorter, and so loses its lease.
+constexpr std::size_t kMinClientIdBytes = 2;
+constexpr std::int64_t kMaxLifetime = 0xFFFFFFFE;  // 0xFFFFFFFF means "infinite"
+constexpr std::int64_t kInfiniteLifetime = 0xFFFFFFFF;
 
 std::string Quad(Ipv4 address) {
   return std::to_string(address >> 24U) + "." + std::to_string((address >> 16U) & 0xFFU) + "." +
@@ -38,6 +52,21 @@ std::string Quad(Ipv4 address) {
 
 bool Holds(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
+}
+
+// The field of the named column in a record of the file whose header gave columns, or nothing.
+std::optional<std::string_view> Column(const std::vector<std::string>& columns,
+                                       const std::vector<std::string_view>& fields,
+                                       std::string_view name) {
+  const auto found = std::find(columns.begin(), columns.end(), name);
+  return found == columns.end() ? std::nullopt
+                                : std::optional<std::string_view>(
+                                      fields[static_cast<std::size_t>(found - columns.begin())]);
+}
+
+// "" or hex bytes in Lease's form, of at most maxBytes; nothing for any other text.
+std::optional<std::string> OptionalHex(std::string_view text, std::size_t maxBytes) {
+  return text.empty() ? std::string() : ParseHexBytes(text, maxBytes);
 }
 
 std::string SocketPath(const std::string& folder) {
@@ -111,10 +140,20 @@ class Kea final : public DhcpEngine {
     return SocketPath(path).size() <= kMaxSocketPath;
   }
 
-  // The one interface; Kea fails to start when a socket cannot be opened.
+  // The one interface; Kea fails to start when a socket cannot be opened. Without logPackets the
+  // loggers of single requests say nothing: "leases" logs each offer and INIT-REBOOT at INFO, and
+  // "bad-packets" each request from an unserved network at ERROR.
   std::string Configuration(const ServeSettings& settings, const std::string& interfaceName,
-                            const EnginePaths& paths) const override {
+                            const EnginePaths& paths, bool logPackets) const override {
     const std::string network = Quad(settings.Network()) + "/" + std::to_string(settings.prefix);
+    Json loggers = {{{"name", "kea-dhcp4"},
+                     {"severity", "INFO"},
+                     {"output_options",
+                      {{{"output", paths.log}, {"maxsize", kLogRotateBytes}, {"maxver", 1}}}}}};
+    if (!logPackets) {
+      loggers.push_back({{"name", "kea-dhcp4.leases"}, {"severity", "WARN"}});
+      loggers.push_back({{"name", "kea-dhcp4.bad-packets"}, {"severity", "FATAL"}});
+    }
     const Json config = {
         {"Dhcp4",
          {{"interfaces-config",
@@ -129,12 +168,90 @@ class Kea final : public DhcpEngine {
              {"subnet", network},
              {"pools", {{{"pool", Quad(settings.first) + " - " + Quad(settings.last)}}}},
              {"option-data", {{{"name", "routers"}, {"data", Quad(settings.gateway)}}}}}}},
-          {"loggers",
-           {{{"name", "kea-dhcp4"},
-             {"severity", "INFO"},
-             {"output_options",
-              {{{"output", paths.log}, {"maxsize", kLogRotateBytes}, {"maxver", 1}}}}}}}}}};
+          {"loggers", loggers}}}};
     return config.dump(2) + "\n";
+  }
+
+  // Kea appends a record at each change, and its cleanup every hour (kea-lfc) moves the records
+  // to FILE.2, merges FILE.2 and FILE.1 into FILE.output, renames that FILE.completed and then
+  // FILE.1. At a start it reads FILE.completed or else FILE.2 and FILE.1, then FILE.
+  std::vector<std::string> LeaseFiles(
+      const std::function<bool(const std::string&)>& exists) const override {
+    const std::string main(LeaseName());
+    if (exists(main + ".completed")) {
+      return {main + ".completed", main};
+    }
+    std::vector<std::string> files;
+    for (const char* suffix : {".2", ".1"}) {
+      if (exists(main + suffix)) {
+        files.push_back(main + suffix);
+      }
+    }
+    files.push_back(main);
+    return files;
+  }
+
+  std::vector<std::string> LeaseSideFiles() const override {
+    const std::string main(LeaseName());
+    return {main + ".completed", main + ".2", main + ".1", main + ".output"};
+  }
+
+  // A header, then one record a line; Kea escapes a "," inside a field. A record with lifetime 0
+  // says the lease was released; state 1 is declined (no client holds it), 2 reclaimed.
+  bool ReadLeaseLine(std::string_view line, bool first, LeaseTable& table) const override {
+    const std::vector<std::string_view> fields = SplitFields(line, ',');
+    if (first) {
+      table.columns.assign(fields.begin(), fields.end());
+      for (const char* needed :
+           {"address", "hwaddr", "client_id", "valid_lifetime", "expire", "hostname"}) {
+        if (std::find(table.columns.begin(), table.columns.end(), needed) == table.columns.end()) {
+          table.columns.clear();
+          return false;
+        }
+      }
+      return true;
+    }
+    if (table.columns.empty() || fields.size() != table.columns.size()) {
+      return false;
+    }
+    const auto field = [&](std::string_view name) {
+      return Column(table.columns, fields, name).value_or("0");
+    };
+    const std::optional<Ipv4> address = ParseAddress(field("address"));
+    const std::optional<std::string> hardware = OptionalHex(field("hwaddr"), kMaxHardwareBytes);
+    const std::optional<std::string> clientId = OptionalHex(field("client_id"), kMaxClientIdBytes);
+    const std::optional<std::int64_t> lifetime = ParseDecimal(field("valid_lifetime"));
+    const std::optional<std::int64_t> expire = ParseDecimal(field("expire"));
+    const std::optional<std::int64_t> state = ParseDecimal(field("state"));
+    if (!address || !hardware || !clientId || !lifetime || !expire || !state ||
+        *lifetime > kInfiniteLifetime) {
+      return false;
+    }
+    if (*lifetime == 0 || *state != 0 || hardware->empty()) {
+      table.leases.erase(*address);
+      return true;
+    }
+    const std::string_view name = field("hostname");
+    table.leases[*address] = {*address, *hardware, *clientId,
+                              *lifetime == kInfiniteLifetime ? kNeverExpires : *expire,
+                              IsPlainHostName(name) ? std::string(name) : ""};
+    return true;
+  }
+
+  // Each lease as renewed at now: its lifetime is what is left of it.
+  std::string WriteLeases(const std::vector<Lease>& leases, std::int64_t now) const override {
+    std::string text = std::string(kLeaseHeader) + "\n";
+    for (const Lease& lease : leases) {
+      const std::int64_t lifetime = lease.expiry - now > kMaxLifetime
+                                        ? kMaxLifetime
+                                        : std::max<std::int64_t>(lease.expiry - now, 1);
+      text += Quad(lease.address) + "," + lease.hardware + "," +
+              (HexByteCount(lease.clientId) >= kMinClientIdBytes ? lease.clientId : "") + "," +
+              std::to_string(lifetime) + "," + std::to_string(now + lifetime) + "," +
+              std::to_string(kSubnetId) + ",0,0," +
+              (IsPlainHostName(lease.hostName) ? lease.hostName : "") + ",0,\n";
+    }
+    return text;
   }
 
   std::vector<std::string> TestArguments(const std::string& program,

@@ -414,8 +414,9 @@ EngineResult TestEngine(const PluginConfig& config, const ServeSettings& setting
   }
   const DhcpEngine& engine = *plan.engine;
   const EnginePaths paths = PathsOf(engine, plan.folder.path);
-  result = TestBesideStateFolder(engine, plan.program, plan.folder.path,
-                                 engine.Configuration(settings, plan.interfaceName, paths));
+  result = TestBesideStateFolder(
+      engine, plan.program, plan.folder.path,
+      engine.Configuration(settings, plan.interfaceName, paths, config.logPackets));
   if (result.code != 0) {
     return result;
   }

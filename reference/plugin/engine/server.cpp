@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "engine.h"
 #include "engines.h"
 #include "interfaces.h"
+#include "lease_carry.h"
 #include "our_server.h"
 #include "process.h"
 #include "server.h"
@@ -142,12 +144,13 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   if (result = TakeLock(folder, lock); result.code != 0) {
     return result;
   }
+  FreeEngineLogSpace(folder.fd.Get());
   // The new configuration is written and accepted by the engine's own test, and the log is ready,
   // before the old server is stopped, so a failure here leaves it running; the old server does not
   // read its configuration again.
   const EnginePaths paths = PathsOf(engine, folder.path);
   if (!WriteFileAt(folder.fd.Get(), std::string(engine.ConfigName()),
-                   engine.Configuration(settings, interfaceName, paths))) {
+                   engine.Configuration(settings, interfaceName, paths, config.logPackets))) {
     return Fail(kStateFolderUnsafe, u"The configuration cannot be written in " +
                                         Quoted(folder.path) + u" (" +
                                         WidenText(std::strerror(errno)) + u").");
@@ -174,6 +177,10 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
     return result;
   }
   const std::u16string stoppedText = stopped ? u" The server started before was stopped." : u"";
+  const EngineResult carried = CarryLeases(folder, engine, settings, std::time(nullptr));
+  if (carried.code != 0) {
+    return {carried.code, carried.message + stoppedText};
+  }
   // Only what the new engine writes from here on can be its reason: the old server wrote its
   // farewell before.
   offset = lseek(log.Get(), 0, SEEK_END);
@@ -197,7 +204,7 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
         result = std::move(taken);
       }
     }
-    result.message += stoppedText;
+    result.message += stoppedText + carried.message;
     return result;
   }
   const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - began);
@@ -206,13 +213,13 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
                                 u"; the server just started was stopped.");
       result.code != 0) {
     StopProcess(OpenProcess(server), server);
-    result.message += stoppedText;
+    result.message += stoppedText + carried.message;
     return result;
   }
   const std::string versionOption(engine.VersionOption());
   const std::string versionLine = FirstLineOf({program, versionOption}, kStopWait);
   std::u16string message =
-      RunningMessage(engine, versionLine, server, interfaceName, settings, took);
+      RunningMessage(engine, versionLine, server, interfaceName, settings, took) + carried.message;
   if (!RecordOurServer(folder, engine.Kind(), server)) {
     message +=
         u" Its record could not be written in the state folder, so a later run may not "

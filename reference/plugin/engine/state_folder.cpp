@@ -195,6 +195,38 @@ bool WriteFileAt(int folder, const std::string& name, std::string_view text) {
   return true;
 }
 
+void FreeEngineLogSpace(int folder) {
+  unlinkat(folder, kEngineLogOldName, 0);
+  const Fd fd(openat(folder, kEngineLogName, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (!static_cast<bool>(fd) || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_size <= kLogLimit) {
+    return;
+  }
+  std::string tail(static_cast<std::size_t>(kLogLimit), '\0');
+  std::size_t got = 0;
+  while (got < tail.size()) {
+    const ssize_t part = pread(fd.Get(), tail.data() + got, tail.size() - got,
+                               info.st_size - kLogLimit + static_cast<off_t>(got));
+    if (part < 0 && errno == EINTR) {
+      continue;
+    }
+    if (part <= 0) {
+      break;
+    }
+    got += static_cast<std::size_t>(part);
+  }
+  tail.resize(got);
+  const std::size_t lineStart = tail.find('\n');
+  tail.erase(0, lineStart == std::string::npos ? 0 : lineStart + 1);
+  // Emptied in place, not removed: the server started before may still write it (appending), and
+  // the space of a file it holds open would come free only once it stops. Emptied first: its
+  // space is what a full disk needs for the rest.
+  if (ftruncate(fd.Get(), 0) == 0) {
+    WriteFileAt(folder, kEngineLogOldName, tail);
+  }
+}
+
 Fd OpenEngineLog(int folder, off_t& offset) {
   struct stat info {};
   if (fstatat(folder, kEngineLogName, &info, AT_SYMLINK_NOFOLLOW) == 0) {

@@ -53,6 +53,11 @@ bool ReadFileAt(int folder, const char* name, std::string& text);
 // replaces a link there rather than following it).
 bool WriteFileAt(int folder, const std::string& name, std::string_view text);
 
+// Frees the space of earlier logs before a start writes anything, so that a disk an earlier run
+// filled does not stop it: removes kEngineLogOldName, and when the log has grown beyond 1 MiB
+// keeps its last 1 MiB (from a line's start) as kEngineLogOldName and empties the log in place.
+void FreeEngineLogSpace(int folder);
+
 // Keeps the engine log bounded: beyond 1 MiB it is moved to kEngineLogOldName (replacing the one
 // before), and a link or anything but a regular file there is removed. Returns the log opened
 // for appending, made 0600, and its size now in offset.
