@@ -3,10 +3,10 @@
 # (with $DPKG_ROOT), and the systemd unit's command lines, exactly as the unit writes them, against
 # that deployment inside network namespaces.
 #
-# deb_root_test.sh CASE DEB_DIR SOURCE_DIR [ENGINE]
+# deb_root_test.sh CASE DEB_DIR SOURCE_DIR [ENGINE | EXAMPLE_DIR]
 #   packages  no network: an upgrade from 1.0.0's single package keeps an edited settings file;
-#             systemd-analyze accepts the unit, which installing does not enable; another plugin
-#             package takes the reference plugin's place and back; a stop that fails is reported
+#             systemd-analyze accepts the unit, which installing does not enable; the example
+#             plugin's package (in EXAMPLE_DIR) takes the reference plugin's place and back; a stop that fails is reported
 #             and the removal goes on, an upgrade stops nothing; a purge removes the plugin's files
 #             and nothing of the operator's; in the end nothing is left
 #   unit      the unit's start, reload and stop lines with ENGINE (dnsmasq | kea) serving a client,
@@ -18,7 +18,8 @@ set -uo pipefail
 # shellcheck source=../net/netns.sh
 source "$(dirname "$0")/../net/netns.sh"
 
-case_name=$1 deb_dir=$2 source_dir=$3 engine=${4:-dnsmasq}
+case_name=$1 deb_dir=$2 source_dir=$3 engine=${4:-dnsmasq} example_dir=""
+[[ $case_name == packages ]] && example_dir=${4:-}
 deployment_path=/opt/dhcp-launcher
 launcher_package=dhcp-launcher plugin_package=dhcp-launcher-plugin-reference
 dev_package=dhcp-launcher-dev
@@ -73,7 +74,9 @@ make_deb() {
 # on besides each other, so that dpkg checks their dependencies among themselves for real.
 base_package() {
   local deb provides
-  provides=$(for deb in "$deb_dir"/*.deb; do dpkg-deb -f "$deb" Depends; done | tr ',' '\n' |
+  provides=$(for deb in "$deb_dir"/*.deb ${example_dir:+"$example_dir"/*.deb}; do
+    dpkg-deb -f "$deb" Depends
+  done | tr ',' '\n' |
     sed -E 's/\|.*//; s/\(.*//; s/[[:space:]]//g' | grep -v -e '^$' -e '^dhcp-launcher' | sort -u |
     sed 's/$/ (= 999)/' | paste -sd, - | sed 's/,/, /g')
   mkdir -p "$NETNS_TMP/base/DEBIAN"
@@ -198,25 +201,23 @@ packages)
   systemctl --root="$root" enable dhcp-launcher.service >/dev/null 2>&1 ||
     netns_fail "systemctl --root enable failed"
 
-  # Another plugin package never installs beside the reference plugin, whose file it would
-  # overwrite: dpkg refuses it until the reference plugin is removed (which apt does first), and
-  # the same the other way round.
-  vendor=$NETNS_TMP/vendor
-  mkdir -p "$vendor$deployment_path/bin" "$vendor/DEBIAN"
-  echo "vendor plugin" >"$vendor$deployment_path/bin/mekDHCPPluginu.dll"
-  printf 'Package: vendor-plugin\nVersion: 2.0\nArchitecture: all\nMaintainer: test <t@example.org>\nDepends: %s (>= 1.1)\nProvides: dhcp-launcher-plugin\nConflicts: dhcp-launcher-plugin\nReplaces: dhcp-launcher-plugin\nDescription: another plugin\n' \
-    $launcher_package >"$vendor/DEBIAN/control"
-  make_deb "$vendor"
-  in_root_refused "$vendor.deb"
+  # Another plugin package, made as the example plugin's CMakeLists.txt shows, never installs
+  # beside the reference plugin, whose file it would overwrite: dpkg refuses it until the
+  # reference plugin is removed (which apt does first), and the same the other way round.
+  vendor_deb=("$example_dir"/example-dhcp-plugin_*.deb)
+  [[ -f ${vendor_deb[0]} ]] || netns_fail "no example plugin package in $example_dir"
+  vendor=${vendor_deb[0]} vendor_package=example-dhcp-plugin
+  in_root_refused "$vendor"
   in_root -r $plugin_package
-  in_root -i "$vendor.deb"
-  expect_status vendor-plugin ii
-  [[ $(cat "$deploy/bin/mekDHCPPluginu.dll") == "vendor plugin" ]] || netns_fail "the vendor's plugin is not in place"
+  in_root -i "$vendor"
+  expect_status $vendor_package ii
+  cmp -s "$deploy/bin/mekDHCPPluginu.dll" <(dpkg-deb --fsys-tarfile "$vendor" |
+    tar -xO ".$deployment_path/bin/mekDHCPPluginu.dll") || netns_fail "the example plugin is not in place"
   in_root_refused "$(deb_of $plugin_package)"
-  in_root -r vendor-plugin
+  in_root -r $vendor_package
   in_root -i "$(deb_of $plugin_package)"
   expect_status $plugin_package ii
-  in_root --purge vendor-plugin
+  in_root --purge $vendor_package
 
   # A stop that fails is reported and the removal goes on; an upgrade stops nothing. A stand-in
   # check program records its arguments and says the server still runs.
