@@ -261,9 +261,15 @@ packages)
   in_root --purge $plugin_package
   [[ -f $NETNS_TMP/elsewhere/engine.lock ]] || netns_fail "the purge followed run/ as a link"
 
-  # With the operator's files gone, purging the rest leaves nothing, the enabling link included.
+  # With the operator's files gone, the launcher purged while the removed plugin's files are still
+  # there, and the plugin purged last, nothing is left, the enabling link included.
   rm -f "$deploy/run" "$deploy/log/other.log"
-  in_root --purge $launcher_package $dev_package test-base
+  in_root -i "$(deb_of $plugin_package)"
+  mkdir "$deploy/run"
+  while read -r path; do echo x >"$deploy/$path"; done <"$NETNS_TMP/ours"
+  in_root -r $plugin_package
+  in_root --purge $launcher_package $dev_package
+  in_root --purge $plugin_package test-base
   expect_nothing_left
   echo "packages: upgrade, unit, plugin swap, failed stop, purge: ok"
   ;;
