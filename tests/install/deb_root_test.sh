@@ -6,9 +6,9 @@
 # deb_root_test.sh CASE DEB_DIR SOURCE_DIR [ENGINE | EXAMPLE_DIR]
 #   packages  no network: an upgrade from 1.0.0's single package keeps an edited settings file;
 #             systemd-analyze accepts the unit, which installing does not enable; the example
-#             plugin's package (in EXAMPLE_DIR) takes the reference plugin's place and back; a stop that fails is reported
-#             and the removal goes on, an upgrade stops nothing; a purge removes the plugin's files
-#             and nothing of the operator's; in the end nothing is left
+#             plugin's package (in EXAMPLE_DIR) takes the reference plugin's place and back; a stop
+#             that fails is reported and the removal goes on, an upgrade stops nothing; a purge
+#             removes the plugin's files and nothing of the operator's; in the end nothing is left
 #   unit      the unit's start, reload and stop lines with ENGINE (dnsmasq | kea) serving a client,
 #             an upgrade that leaves the server alone, the removal that stops it, and the purge
 #             (needs the check program's --server and --stop-server)
