@@ -13,7 +13,8 @@
 # ends with 0; the plugin's own settings, when installed, select the engine that only checks; the
 # example recorded exactly the request the installed settings make; the check program
 # reads the example's reply; a build of the example with the other libstdc++ string
-# layout fails; a reinstall keeps edited settings.
+# layout fails; a reinstall keeps edited settings. Natively, where dpkg-deb is, the example's .deb
+# is left in WORK_DIR/example_deb.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(input BUILD_DIR WORK_DIR EXAMPLE_DIR GENERATOR CXX_COMPILER)
@@ -114,6 +115,16 @@ if(HOST_USES_LIBSTDCXX)
       message(FATAL_ERROR "The other string layout failed to build, but not for its layout:\n"
                           "${output}")
     endif()
+  endif()
+endif()
+
+# The plugin's own .deb, made as its CMakeLists.txt says, for the dpkg test (deb_root_test.sh).
+if(NOT TOOLCHAIN_FILE)
+  find_program(dpkg_deb dpkg-deb)
+  if(dpkg_deb)
+    file(REMOVE_RECURSE ${WORK_DIR}/example_deb)
+    run("Packaging the example" ${CMAKE_CPACK_COMMAND} -G DEB
+        --config ${WORK_DIR}/example/CPackConfig.cmake -B ${WORK_DIR}/example_deb)
   endif()
 endif()
 
