@@ -238,19 +238,21 @@ packages)
   # followed.
   mkdir -p "$deploy/run"
   grep -v -e '^#' -e '^$' "$source_dir/packaging/reference_plugin_files.txt" >"$NETNS_TMP/ours"
-  while read -r path; do echo x >"$deploy/$path"; done <"$NETNS_TMP/ours"
+  while read -r path; do echo x >"$deploy/${path//\*/20261208-120000}"; done <"$NETNS_TMP/ours"
   echo mine >"$deploy/run/notes.txt"
   echo mine >"$deploy/log/other.log"
   in_root --purge $plugin_package
   expect_status $plugin_package ""
-  while read -r path; do [[ ! -e $deploy/$path ]] || netns_fail "the purge left $path"; done <"$NETNS_TMP/ours"
+  while read -r path; do
+    [[ ! -e $deploy/${path//\*/20261208-120000} ]] || netns_fail "the purge left $path"
+  done <"$NETNS_TMP/ours"
   [[ -f $deploy/run/notes.txt && -f $deploy/log/other.log ]] || netns_fail "the purge removed the operator's files"
   [[ ! -e $deploy/config/mekDHCPPluginu.ini && ! -e $deploy/bin/mekDHCPPluginu.dll ]] ||
     netns_fail "the purge left the plugin or its settings"
 
   in_root -i "$(deb_of $plugin_package)"
   rm "$deploy/run/notes.txt"
-  while read -r path; do echo x >"$deploy/$path"; done <"$NETNS_TMP/ours"
+  while read -r path; do echo x >"$deploy/${path//\*/20261208-120000}"; done <"$NETNS_TMP/ours"
   in_root --purge $plugin_package
   [[ ! -e $deploy/run ]] || netns_fail "the purge left run/: $(ls -A "$deploy/run")"
 
@@ -266,7 +268,7 @@ packages)
   rm -f "$deploy/run" "$deploy/log/other.log"
   in_root -i "$(deb_of $plugin_package)"
   mkdir "$deploy/run"
-  while read -r path; do echo x >"$deploy/$path"; done <"$NETNS_TMP/ours"
+  while read -r path; do echo x >"$deploy/${path//\*/20261208-120000}"; done <"$NETNS_TMP/ours"
   in_root -r $plugin_package
   in_root --purge $launcher_package $dev_package
   in_root --purge $plugin_package test-base
