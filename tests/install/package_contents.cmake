@@ -57,13 +57,15 @@ set(component_dhcp-launcher runtime)
 set(component_dhcp-launcher-plugin-reference plugin)
 set(component_dhcp-launcher-dev sdk)
 set(took_over "dhcp-launcher (<< 1.1.0)")
+# The shared libraries a build links come from dpkg-shlibdeps: a sanitizer build adds its runtimes
+# (libasan8, libubsan1) to them, in name order.
 set(fields_dhcp-launcher
   "Section=net"
-  "Depends~^libc6 "
+  "Depends~(^|, )libc6 "
   "Recommends=dhcp-launcher-plugin-reference | dhcp-launcher-plugin")
 set(fields_dhcp-launcher-plugin-reference
   "Section=net"
-  "Depends~^dhcp-launcher \\(= ${VERSION}\\), libc6 "
+  "Depends~^dhcp-launcher \\(= ${VERSION}\\), (.+, )?libc6 "
   "Recommends=dnsmasq-base | kea-dhcp4-server"
   "Provides=dhcp-launcher-plugin"
   "Conflicts=dhcp-launcher-plugin"
