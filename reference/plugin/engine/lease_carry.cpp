@@ -159,26 +159,6 @@ std::string KeepAside(int folder, const std::string& name, std::int64_t now) {
   return "";
 }
 
-// Writes name in folder whole and durably: a temporary file, flushed to disk, renamed over the old
-// one, and the folder flushed, so that a crash leaves the old leases or the new, never less.
-bool WriteDurably(int folder, const std::string& name, std::string_view text) {
-  const std::string temporary = name + ".tmp";
-  unlinkat(folder, temporary.c_str(), 0);
-  const Fd fd(openat(folder, temporary.c_str(),
-                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!static_cast<bool>(fd)) {
-    return false;
-  }
-  if (!safe_file::WriteAll(fd.Get(), text) || fsync(fd.Get()) != 0 ||
-      renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
-    const int error = errno;
-    unlinkat(folder, temporary.c_str(), 0);
-    errno = error;
-    return false;
-  }
-  return fsync(folder) == 0;
-}
-
 std::u16string Why() {
   return u" (" + WidenText(std::strerror(errno)) + u")";
 }
@@ -233,7 +213,7 @@ EngineResult CarryLeases(const StateFolder& folder, const DhcpEngine& engine,
 
   const bool switched = &source != &engine;
   if (switched || !kept.empty() || outside > 0) {
-    if (!WriteDurably(dir, target, engine.WriteLeases(inside, now))) {
+    if (!WriteFileAt(dir, target, engine.WriteLeases(inside, now), Durability::kSynced)) {
       return Fail(u"The leases could not be written to " + Quoted(target) + u" in " +
                   Quoted(folder.path) + Why() +
                   u"; nothing was started, for the server would give addresses that clients "
@@ -261,7 +241,7 @@ EngineResult CarryLeases(const StateFolder& folder, const DhcpEngine& engine,
 
   std::string marker;
   if (!ReadFileAt(dir, kCurrentLeasesName, marker) || marker != target + "\n") {
-    if (!WriteDurably(dir, kCurrentLeasesName, target + "\n")) {
+    if (!WriteFileAt(dir, kCurrentLeasesName, target + "\n", Durability::kSynced)) {
       return Fail(u"The lease marker " + Quoted(kCurrentLeasesName) + u" could not be written in " +
                   Quoted(folder.path) + Why() + u"; nothing was started.");
     }

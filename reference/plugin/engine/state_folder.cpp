@@ -177,22 +177,24 @@ bool ReadFileAt(int folder, const char* name, std::string& text) {
   return static_cast<bool>(fd) && safe_file::ReadAll(fd.Get(), text, kReadLimit);
 }
 
-bool WriteFileAt(int folder, const std::string& name, std::string_view text) {
+bool WriteFileAt(int folder, const std::string& name, std::string_view text,
+                 Durability durability) {
   const std::string temporary = name + ".tmp";
   unlinkat(folder, temporary.c_str(), 0);
-  int raw =
-      openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (raw < 0) {
+  const Fd fd(openat(folder, temporary.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!static_cast<bool>(fd)) {
     return false;
   }
-  // No fsync: every start writes the file anew, so only its wholeness matters, not durability.
-  const bool written = safe_file::WriteAll(raw, text);
-  if (close(raw) != 0 || !written ||
+  const bool synced = durability == Durability::kSynced;
+  if (!safe_file::WriteAll(fd.Get(), text) || (synced && fsync(fd.Get()) != 0) ||
       renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
+    const int error = errno;
     unlinkat(folder, temporary.c_str(), 0);
+    errno = error;
     return false;
   }
-  return true;
+  return !synced || fsync(folder) == 0;
 }
 
 void FreeEngineLogSpace(int folder) {

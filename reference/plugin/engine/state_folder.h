@@ -50,8 +50,12 @@ void KeepToOwner(const StateFolder& folder);
 bool ReadFileAt(int folder, const char* name, std::string& text);
 
 // Writes name in folder as a whole: a temporary file, then a rename over the old one (which
-// replaces a link there rather than following it).
-bool WriteFileAt(int folder, const std::string& name, std::string_view text);
+// replaces a link there rather than following it). A Durability::kSynced write also flushes the
+// file and the folder to disk, so that a crash leaves the old text or the new, never less: for
+// files a start does not make anew from the settings (the leases). errno tells why it failed.
+enum class Durability { kWhole, kSynced };
+bool WriteFileAt(int folder, const std::string& name, std::string_view text,
+                 Durability durability = Durability::kWhole);
 
 // Frees the space of earlier logs before a start writes anything, so that a disk an earlier run
 // filled does not stop it: removes kEngineLogOldName, and when the log has grown beyond 1 MiB
