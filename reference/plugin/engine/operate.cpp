@@ -133,6 +133,12 @@ std::u16string LookAt(const PluginConfig& config, const StateFolder& folder,
   }
   const EngineStatus leases = engine->Status(context);
   status.leasesActive = leases.leasesActive;
+  if (leases.pairState) {
+    status.pairState = WidenText(*leases.pairState);
+  }
+  if (leases.partnerState) {
+    status.partnerState = WidenText(*leases.partnerState);
+  }
   if (!status.poolSize) {
     status.poolSize = leases.poolSize;
   }
@@ -416,7 +422,8 @@ EngineResult TestEngine(const PluginConfig& config, const ServeSettings& setting
   const EnginePaths paths = PathsOf(engine, plan.folder.path);
   result = TestBesideStateFolder(
       engine, plan.program, plan.folder.path,
-      engine.Configuration(settings, plan.interfaceName, paths, config.logPackets));
+      engine.Configuration(settings, plan.interfaceName, paths, config.logPackets,
+                           plan.pair ? &*plan.pair : nullptr));
   if (result.code != 0) {
     return result;
   }
@@ -430,6 +437,11 @@ EngineResult TestEngine(const PluginConfig& config, const ServeSettings& setting
   if (served.leaseSeconds != settings.leaseSeconds) {
     message += u" (DuringTime " + DecimalText(settings.leaseSeconds) + u" raised to " +
                std::u16string(engine.Name()) + u"'s shortest lease)";
+  }
+  if (plan.pair) {
+    message += u", as the " + std::u16string(PairRoleName(plan.pair->settings.role)) + u" of a " +
+               PairModeName(plan.pair->settings.mode) + u" pair on " +
+               PeerUrlText(plan.pair->settings.Own());
   }
   const std::optional<OurServer> running =
       static_cast<bool>(plan.folder.fd) ? FindOurServer(config, plan.folder) : std::nullopt;
