@@ -151,8 +151,15 @@ serve_pair() { # MODE
   [[ $(json 'd["server"]["ha"]["mode"]') == "\"$mode\"" && $(json 'd["server"]["ha"]["role"]') == '"secondary"' ]] ||
     netns_fail "status: $(json 'd["server"]')"
   check "$d1" --server
-  [[ $CHECK_OUT == *"pair: $mode, this server the primary; its state: $mode; its partner's: $mode"* ]] ||
+  [[ $CHECK_OUT == *"pair: $mode, this server the primary; its state: $mode; its partner's: $mode"* &&
+    $CHECK_OUT == *"would answer 0: "*"as the primary of a $mode pair on $url1"* ]] ||
     netns_fail "text report: $CHECK_OUT"
+  # Settings edited since the start: the status says what the server runs as.
+  pair "$d1" off
+  check "$d1" --server
+  [[ $CHECK_OUT == *"[HA] asks for one server, the server runs as one of a pair ($mode primary)"* ]] ||
+    netns_fail "a changed Mode is not named: $CHECK_OUT"
+  pair "$d1" "$mode"
 }
 
 # The pair serves, one side is killed, the other serves every client and keeps the leases, and the

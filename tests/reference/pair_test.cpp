@@ -114,7 +114,14 @@ TEST(KeaPair, StatesAreReadFromKeasAnswers) {
       "sockets": {"status": "ready"}}, "result": 0})");
   EXPECT_TRUE(TellsOfPair(status));
   EXPECT_EQ(PartnerStateOf(status), "unavailable");
-  EXPECT_FALSE(TellsOfPair(Json::parse(R"({"arguments": {"pid": 1}, "result": 0})")));
+  EXPECT_EQ(PairShapeOf(status), "hot-standby primary");
+  Json standby = status;
+  standby["arguments"]["high-availability"][0]["ha-servers"]["local"]["role"] = "standby";
+  EXPECT_EQ(PairShapeOf(standby), "hot-standby secondary");
+  const Json alone = Json::parse(R"({"arguments": {"pid": 1}, "result": 0})");
+  EXPECT_FALSE(TellsOfPair(alone));
+  EXPECT_EQ(PairShapeOf(alone), "alone");
+  EXPECT_EQ(PairShapeOf(Json::parse(R"({"result": 1, "text": "busy"})")), std::nullopt);
   const struct {
     const char* heartbeat;
     std::optional<std::string> state;

@@ -60,6 +60,9 @@ struct EngineStatus {
   // With a pair: this server's state and its partner's, as plain state names.
   std::optional<std::string> pairState;
   std::optional<std::string> partnerState;
+  // "alone", or its pair's mode and its role as section HA names them ("hot-standby primary");
+  // nothing when it does not tell.
+  std::optional<std::string> pairShape;
 };
 
 // One lease, as much of it as every engine's lease file can carry.

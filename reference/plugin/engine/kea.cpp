@@ -348,6 +348,7 @@ class Kea final : public DhcpEngine {
     const std::string subnet = "subnet[" + std::to_string(kSubnetId) + "].";
     status.leasesActive = StatisticOf(statistics, subnet + "assigned-addresses");
     status.poolSize = StatisticOf(statistics, subnet + "total-addresses");
+    status.pairShape = PairShapeOf(health);
     if (TellsOfPair(health)) {
       status.pairState =
           PairStateOf(Json::parse(AskKea(socketPath, "ha-heartbeat"), nullptr, false));

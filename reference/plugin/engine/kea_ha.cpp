@@ -129,6 +129,23 @@ std::optional<std::string> PairStateOf(const Json& heartbeat) {
                                         : std::nullopt;
 }
 
+std::optional<std::string> PairShapeOf(const Json& status) {
+  if (At(status, {"result"}) != 0 || !At(status, {"arguments"}).is_object()) {
+    return std::nullopt;
+  }
+  if (!TellsOfPair(status)) {
+    return "alone";
+  }
+  const std::optional<std::string> mode =
+      PlainState(At(status, {"arguments", "high-availability", 0, "ha-mode"}));
+  const std::optional<std::string> role =
+      PlainState(At(status, {"arguments", "high-availability", 0, "ha-servers", "local", "role"}));
+  if (!mode || !role) {
+    return std::nullopt;
+  }
+  return *mode + " " + (*role == "standby" ? PeerName(PairRole::kSecondary) : *role);
+}
+
 std::optional<std::string> PartnerStateOf(const Json& status) {
   return PlainState(
       At(status, {"arguments", "high-availability", 0, "ha-servers", "remote", "last-state"}));

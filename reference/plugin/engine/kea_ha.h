@@ -37,5 +37,9 @@ bool TellsOfPair(const nlohmann::ordered_json& status);
 // "-").
 std::optional<std::string> PairStateOf(const nlohmann::ordered_json& heartbeat);
 std::optional<std::string> PartnerStateOf(const nlohmann::ordered_json& status);
+// How Kea runs by its answer to status-get: "alone", or the mode and this server's role in the
+// words of section HA ("hot-standby secondary" for Kea's standby); nothing when the answer does
+// not tell.
+std::optional<std::string> PairShapeOf(const nlohmann::ordered_json& status);
 
 }  // namespace dhcp_plugin

@@ -90,6 +90,17 @@ const DhcpEngine* EngineOf(const PluginConfig& config, const StateFolder& folder
   return nullptr;
 }
 
+std::string Ascii(std::u16string_view text) {
+  return {text.begin(), text.end()};
+}
+
+// How section HA asks the server to run, as PairShapeOf tells how it runs.
+std::string PairShapeText(const PairConfig& pair) {
+  return pair.mode == PairMode::kOff
+             ? "alone"
+             : Ascii(PairModeName(pair.mode)) + " " + Ascii(PairRoleName(pair.role));
+}
+
 // The record of the server running as pid with engine; nothing when there is none, it does not
 // parse, or it tells of another start (another pid or engine).
 std::optional<ServedRecord> RecordOf(const StateFolder& folder, pid_t pid,
@@ -148,6 +159,18 @@ std::u16string LookAt(const PluginConfig& config, const StateFolder& folder,
                                                                   : FindEngine(config.engine);
     status.differences = DifferencesFrom(*record, ToServeSettings(*wanted),
                                          CheckSettings(*wanted).message, config, chosen);
+    if (leases.pairShape && config.pair.faultCode == 0 &&
+        *leases.pairShape != PairShapeText(config.pair)) {
+      status.differences.push_back(
+          (config.pair.mode == PairMode::kOff
+               ? std::u16string(u"[HA] asks for one server")
+               : u"[HA] asks for the " + std::u16string(PairRoleName(config.pair.role)) +
+                     u" of a " + PairModeName(config.pair.mode) + u" pair") +
+          u", the server runs " +
+          (*leases.pairShape == "alone"
+               ? std::u16string(u"alone")
+               : u"as one of a pair (" + WidenText(*leases.pairShape) + u")"));
+    }
     status.matches = status.differences.empty();
   }
   return leases.note;
@@ -220,10 +243,6 @@ EngineResult TestBesideStateFolder(const DhcpEngine& engine, const std::string& 
     result.message += u" Nothing was started or stopped.";
   }
   return result;
-}
-
-std::string Ascii(std::u16string_view text) {
-  return {text.begin(), text.end()};
 }
 
 }  // namespace
