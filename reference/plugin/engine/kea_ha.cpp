@@ -14,8 +14,8 @@ using Json = nlohmann::ordered_json;
 // one unanswered client suffices, for at Kea's default of 10 a quiet site never fails over.
 constexpr int kMaxAckDelay = 1000;
 constexpr int kMaxUnackedClients = 0;
-// Threads of the DHCP service and of the pair's listener and client: two each fit the machines
-// this runs on, which have few cores.
+// Threads of the DHCP service and of the pair's listener and client: two each, for more cost more
+// than they give on a machine of few cores.
 constexpr int kServiceThreads = 2;
 constexpr int kPacketQueue = 64;
 constexpr int kPairThreads = 2;
