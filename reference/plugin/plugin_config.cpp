@@ -213,9 +213,11 @@ std::optional<PeerUrl> ParsePeerUrl(std::u16string_view text) {
   }
   constexpr Ipv4 kMulticast = 0xE0000000U;
   constexpr Ipv4 kClassDMask = 0xF0000000U;
+  constexpr Ipv4 kLoopback = 0x7F000000U;
+  constexpr Ipv4 kClassAMask = 0xFF000000U;
   if (!address || *address == 0 || *address == 0xFFFFFFFFU ||
-      (*address & kClassDMask) == kMulticast || port.empty() || port.front() == u'0' ||
-      number > kMaxPort) {
+      (*address & kClassDMask) == kMulticast || (*address & kClassAMask) == kLoopback ||
+      port.empty() || port.front() == u'0' || number > kMaxPort) {
     return std::nullopt;
   }
   return PeerUrl{*address, static_cast<std::uint16_t>(number)};

@@ -75,9 +75,10 @@ const char16_t* PairRoleName(PairRole role);
 // "https://203.0.113.2:8001/".
 std::u16string PeerUrlText(const PeerUrl& url);
 
-// Parses a pair's URL: "https://" (any letter case), a strict dotted quad that is neither
-// 0.0.0.0, 255.255.255.255 nor multicast, ":", a port 1-65535 in plain decimal, and an optional
-// "/"; nothing else (no host name, no path, no missing port). Nothing for anything else.
+// Parses a pair's URL: "https://" (any letter case), a strict dotted quad that one host holds and
+// the other server can reach (not 0.0.0.0, 255.255.255.255, multicast or loopback), ":", a port
+// 1-65535 in plain decimal, and an optional "/"; nothing else (no host name, no path, no missing
+// port). Nothing for anything else.
 std::optional<PeerUrl> ParsePeerUrl(std::u16string_view text);
 
 // The settings as read once, converted to what the engine layer uses: paths as native paths,

@@ -199,6 +199,7 @@ TEST(PairSettings, AUrlIsHttpsAnAddressAndAPort) {
       {u"https://[2001:db8::1]:8001/", std::nullopt},
       {u"https://0.0.0.0:8001/", std::nullopt},
       {u"https://224.0.0.1:8001/", std::nullopt},
+      {u"https://127.0.0.1:8001/", std::nullopt},
       {u"http://10.0.0.1:8001/", std::nullopt},
       {u" https://10.0.0.1:8001/", std::nullopt},
   };
