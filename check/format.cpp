@@ -105,6 +105,14 @@ void Server(std::string& out, const ServerReport& server, bool withMessage) {
       }
     }
   }
+  if (server.pair) {
+    const auto state = [](const std::optional<std::string>& given) {
+      return given.value_or("not known (the server does not answer)");
+    };
+    Line(out, "pair: " + server.pair->mode + ", this server the " + server.pair->role +
+                  "; its state: " + state(server.pair->state) +
+                  "; its partner's: " + state(server.pair->partnerState));
+  }
   if (withMessage) {
     Line(out, "plugin answered " + Answered(server.answer));
   }
@@ -129,7 +137,12 @@ nlohmann::json ServerJson(const ServerReport& server) {
           {"started", value(server.started)},
           {"leases_active", value(server.leasesActive)},
           {"pool_size", value(server.poolSize)},
-          {"matches_settings", value(server.matches)}};
+          {"matches_settings", value(server.matches)},
+          {"ha", server.pair ? json{{"mode", server.pair->mode},
+                                    {"role", server.pair->role},
+                                    {"state", value(server.pair->state)},
+                                    {"partner_state", value(server.pair->partnerState)}}
+                             : json(nullptr)}};
 }
 
 }  // namespace

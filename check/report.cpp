@@ -562,6 +562,11 @@ ServerReport ServerOf(const PluginAnswer& answer, const CPluginRequest& reply) {
   server.leasesActive = number(kServerLeasesActiveKey);
   server.poolSize = number(kServerPoolSizeKey);
   server.matches = FlagOf(reply, kServerMatchesKey);
+  if (const std::optional<std::string> mode = TextOf(reply, kServerPairModeKey)) {
+    server.pair = ServerReport::Pair{*mode, TextOf(reply, kServerPairRoleKey).value_or("?"),
+                                     TextOf(reply, kServerPairStateKey),
+                                     TextOf(reply, kServerPartnerStateKey)};
+  }
   const std::string differences = TextOf(reply, kServerDifferencesKey).value_or("");
   for (std::size_t start = 0; start < differences.size();) {
     const std::size_t end = std::min(differences.find("; ", start), differences.size());

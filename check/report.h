@@ -78,6 +78,14 @@ struct ServerReport {
   std::optional<std::int64_t> poolSize;
   std::optional<bool> matches;
   std::vector<std::string> differences;
+  // With a pair of servers: its mode and this server's role, and the states the server tells.
+  struct Pair {
+    std::string mode;
+    std::string role;
+    std::optional<std::string> state;
+    std::optional<std::string> partnerState;
+  };
+  std::optional<Pair> pair;
 };
 
 // Every text of a report is UTF-8: a path's bytes that are not show as \xNN.

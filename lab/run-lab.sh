@@ -3,18 +3,35 @@
 # two private network namespaces joined by a veth pair. Run as root from anywhere:
 #
 #   lab/run-lab.sh [--engine dnsmasq|kea|auto]
+#   lab/run-lab.sh --ha hot-standby|load-balancing
 #
 # It installs what is missing (Debian), builds into build/lab, stages a deployment in
 # build/lab/deployment with lab/fylDHCPServer.ini (198.51.100.0/24), writes the engine and the
 # namespace's interface into the staged plugin settings, runs the launcher in the server namespace
 # and busybox udhcpc in the client namespace, prints the plugin's answer, the check program's
 # report and the lease, then stops the server and removes the namespaces, also on failure.
+#
+# With --ha it runs two deployments as a pair of Kea servers (build/lab/primary and
+# build/lab/secondary) in two server namespaces, joined to a client namespace by a bridge in a
+# namespace of its own, over TLS with a CA and two certificates made with openssl for the run;
+# leases a client, kills the engine that served it (kill -9), and prints how long until a new
+# client got a lease from the survivor, then that the first client kept its address.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 engine=dnsmasq
+ha=""
+usage="usage: $0 [--engine dnsmasq|kea|auto] | --ha hot-standby|load-balancing"
 while (($#)); do
   case $1 in
+  --ha)
+    ha=${2:-}
+    shift 2 || true
+    ;;
+  --ha=*)
+    ha=${1#--ha=}
+    shift
+    ;;
   --engine)
     engine=${2:-}
     shift 2 || true
@@ -24,11 +41,17 @@ while (($#)); do
     shift
     ;;
   *)
-    echo "usage: $0 [--engine dnsmasq|kea|auto]" >&2
+    echo "$usage" >&2
     exit 2
     ;;
   esac
 done
+case $ha in "" | hot-standby | load-balancing) ;; *)
+  echo "unknown pair mode '$ha': use hot-standby or load-balancing" >&2
+  exit 2
+  ;;
+esac
+[[ -n $ha ]] && engine=kea
 case $engine in dnsmasq | kea | auto) ;; *)
   echo "unknown engine '$engine': use dnsmasq, kea or auto" >&2
   exit 2
@@ -44,6 +67,7 @@ fi
 # What a fresh Debian machine lacks.
 packages=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev dnsmasq-base kea-dhcp4-server busybox
           iproute2)
+[[ -n $ha ]] && packages+=(openssl)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -86,11 +110,16 @@ source "$root/tests/net/netns.sh"
 netns_init lab
 server="labs$$" client="labc$$" veth_s="labs$$" veth_c="labc$$"
 deploy="$root/build/lab/deployment"
-rm -rf "$deploy"
-netns_stage "$deploy" "$root/build/lab/launcher/dhcp-launcher" \
-  "$root/build/lab/reference/fylDHCPD.dll" "$root/build/lab/reference/mekDHCPPluginu.dll"
-cp "$root/build/lab/check/dhcp-launcher-check" "$deploy/bin/"
-cp "$root/lab/fylDHCPServer.ini" "$deploy/config/fylDHCPServer.ini"
+
+# stage DIR: a deployment staged from build/lab with the lab's settings.
+stage() {
+  rm -rf "$1"
+  netns_stage "$1" "$root/build/lab/launcher/dhcp-launcher" \
+    "$root/build/lab/reference/fylDHCPD.dll" "$root/build/lab/reference/mekDHCPPluginu.dll"
+  cp "$root/build/lab/check/dhcp-launcher-check" "$1/bin/"
+  cp "$root/lab/fylDHCPServer.ini" "$1/config/fylDHCPServer.ini"
+}
+stage "$deploy"
 gateway=$(sed -n 's/^Gateway=//p' "$deploy/config/fylDHCPServer.ini" | tr -d '\r')
 mask=$(sed -n 's/^SubNetMask=//p' "$deploy/config/fylDHCPServer.ini" | tr -d '\r')
 [[ $gateway == 198.51.100.* || $gateway == 203.0.113.* ]] ||
@@ -99,6 +128,68 @@ prefix=0
 for octet in ${mask//./ }; do
   for bit in 128 64 32 16 8 4 2 1; do ((octet & bit)) && ((prefix++)); done
 done
+
+# The pair: two server namespaces and a client namespace with two interfaces (two clients), on a
+# bridge in a namespace of its own; each server holds the gateway's subnet's .2 or .3.
+run_pair() {
+  local net=${gateway%.*} bridge="labb$$" ns1="lab1$$" ns2="lab2$$" pki="$NETNS_TMP/pki"
+  local address1="$net.2" address2="$net.3" dir role ns interface lease first served
+  local primary="$root/build/lab/primary" secondary="$root/build/lab/secondary"
+  echo "== Namespaces $ns1 (primary, $address1), $ns2 (secondary, $address2) and $client (two clients), bridged in $bridge"
+  netns_bridge "$bridge"
+  for ns in "$ns1" "$ns2" "$client"; do netns_add "$ns"; done
+  netns_attach "$bridge" "$ns1" "lab1$$" "$address1/$prefix"
+  netns_attach "$bridge" "$ns2" "lab2$$" "$address2/$prefix"
+  netns_attach "$bridge" "$client" "labc$$"
+  netns_attach "$bridge" "$client" "labd$$"
+  echo "== A CA and a certificate for each server, made with openssl in $pki"
+  netns_pair_pki "$pki" "$address1" "$address2"
+  for role in primary secondary; do
+    dir=$primary ns=$ns1 interface="lab1$$"
+    [[ $role == secondary ]] && dir=$secondary ns=$ns2 interface="lab2$$"
+    stage "$dir"
+    printf '[ENGINE]\nEngine=kea\nInterface=%s\n[HA]\nMode=%s\nRole=%s\nPrimaryUrl=https://%s:8001/\nSecondaryUrl=https://%s:8001/\nTrustAnchor=%s/ca.pem\nCertFile=%s/%s.pem\nKeyFile=%s/%s.key\n' \
+      "$interface" "$ha" "$role" "$address1" "$address2" "$pki" "$pki" "$role" "$pki" "$role" \
+      >"$dir/config/mekDHCPPluginu.ini"
+    echo "== Running the $role's launcher in $ns"
+    netns_launch "$ns" "$dir"
+    echo "Plugin answered $ANSWER_CODE: $ANSWER"
+    [[ $ANSWER_CODE == 0 ]] || netns_fail "the plugin did not start the $role"
+  done
+  sleep 3
+  for role in primary secondary; do
+    dir=$primary ns=$ns1
+    [[ $role == secondary ]] && dir=$secondary ns=$ns2
+    echo "== dhcp-launcher-check --server of the $role"
+    (cd "$dir/bin" && ip netns exec "$ns" ./dhcp-launcher-check --server) | grep -E '^  (running|pair):'
+  done
+  echo "== The first client leases"
+  lease=$(netns_udhcpc "$client" "labc$$" 10) || netns_fail "the first client got no lease"
+  first=$(netns_field ip "$lease") served=$(netns_field serverid "$lease")
+  echo "First client: $first from $served"
+  ns=$ns1
+  [[ $served == "$address2" ]] && ns=$ns2
+  echo "== kill -9 of the engine that served it, in $ns; a new client asks at once"
+  local killed
+  killed=$(netns_engine_pids "$ns")
+  local began
+  began=$(date +%s%N)
+  kill -9 $killed
+  lease=$(netns_udhcpc "$client" "labd$$" 15) || netns_fail "the new client got no lease"
+  printf 'New client: %s from %s, %d ms after the kill (its retries come every second)\n' \
+    "$(netns_field ip "$lease")" "$(netns_field serverid "$lease")" $((($(date +%s%N) - began) / 1000000))
+  [[ $ha == load-balancing ]] &&
+    echo "(In load-balancing a new client of the survivor's own half is served at once; one of the dead server's half after the failover, within about 2 s.)"
+  lease=$(netns_udhcpc "$client" "labc$$" 10) || netns_fail "the first client got no lease again"
+  [[ $(netns_field ip "$lease") == "$first" ]] ||
+    netns_fail "the first client got $(netns_field ip "$lease"), not $first"
+  echo "First client again: $first, kept, from $(netns_field serverid "$lease")"
+  echo "== Stopping the servers and removing the namespaces"
+}
+if [[ -n $ha ]]; then
+  run_pair
+  exit 0
+fi
 
 echo "== Namespaces $server (server, $veth_s $gateway/$prefix) and $client (client, $veth_c)"
 netns_add "$server"

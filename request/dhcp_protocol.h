@@ -44,6 +44,10 @@ inline constexpr char16_t kAnsweredKey[] = u"ZOR_PLUGIN_RESPONSE_ANSWERED";
 //   ISO 8601 UTC ("2026-12-08T07:39:45Z"); leases active (not expired) and pool size (addresses of
 //   the range) decimal; matches "1" when the four parameters, Engine and Interface describe what it
 //   serves, "0" when not; differences, when they do not, one "; "-separated text saying which.
+// With a pair of servers (the reference plugin's section HA, Mode not off), the pair keys come
+// with the status, whether a server runs or not: mode "hot-standby" or "load-balancing", role
+// "primary" or "secondary", and, when the server tells them, its state and its partner's in the
+// engine's words ("hot-standby", "partner-down", ...). Without a pair none of them is there.
 inline constexpr char16_t kServerRunningKey[] = u"ZOR_PLUGIN_RESPONSE_SERVER_RUNNING";
 inline constexpr char16_t kServerEngineKey[] = u"ZOR_PLUGIN_RESPONSE_SERVER_ENGINE";
 inline constexpr char16_t kServerVersionKey[] = u"ZOR_PLUGIN_RESPONSE_SERVER_VERSION";
@@ -58,5 +62,9 @@ inline constexpr char16_t kServerLeasesActiveKey[] = u"ZOR_PLUGIN_RESPONSE_SERVE
 inline constexpr char16_t kServerPoolSizeKey[] = u"ZOR_PLUGIN_RESPONSE_SERVER_POOL_SIZE";
 inline constexpr char16_t kServerMatchesKey[] = u"ZOR_PLUGIN_RESPONSE_SERVER_MATCHES_SETTINGS";
 inline constexpr char16_t kServerDifferencesKey[] = u"ZOR_PLUGIN_RESPONSE_SERVER_DIFFERENCES";
+inline constexpr char16_t kServerPairModeKey[] = u"ZOR_PLUGIN_RESPONSE_SERVER_HA_MODE";
+inline constexpr char16_t kServerPairRoleKey[] = u"ZOR_PLUGIN_RESPONSE_SERVER_HA_ROLE";
+inline constexpr char16_t kServerPairStateKey[] = u"ZOR_PLUGIN_RESPONSE_SERVER_HA_STATE";
+inline constexpr char16_t kServerPartnerStateKey[] = u"ZOR_PLUGIN_RESPONSE_SERVER_HA_PARTNER_STATE";
 
 }  // namespace dhcp_protocol

@@ -30,6 +30,16 @@ enum EngineCode : int {
   kEngineStartFailed = 62,      // it could not be run, exited, or was not serving in time
   kPreviousNotStopped = 63,     // the server started by an earlier run did not stop
   kForeignServer = 64,          // a DHCP server not recognised as this deployment's holds the port
+  // Section HA, a pair of servers:
+  kPairEngineCannotPair = 70,  // Mode is not off, and Engine is not kea
+  kPairModeUnknown = 71,       // Mode or Role missing or unknown
+  kPairUrlInvalid = 72,        // a URL not https://IPv4:PORT/, or the two URLs equal
+  kPairAddressUnusable = 73,   // this server's URL: an address not here, or a port another holds
+  kPairTlsFilesUnsafe = 74,    // TLS files incomplete, not absolute, missing or open to others
+  kPairWithoutTls = 75,        // an http:// URL, or no TLS files at all
+  kPairRangeTooSmall = 76,     // load-balancing with a range of one address
+  kPairListenerDown = 77,      // after the start this server's listener was not on its URL
+  kPairModulesMissing = 78,    // the engine's high-availability libraries are not installed
 };
 
 struct EngineResult {
@@ -57,6 +67,10 @@ struct ServerStatus {
   std::optional<std::uint64_t> poolSize;
   std::optional<bool> matches;              // with settings to compare and what it serves known
   std::vector<std::u16string> differences;  // when matches is false: each names a setting
+  // With a pair: this server's state and its partner's as the engine reports them (Kea's words,
+  // e.g. "hot-standby", "partner-down"); nothing when it does not tell.
+  std::optional<std::u16string> pairState;
+  std::optional<std::u16string> partnerState;
 };
 
 // Looks at the server this deployment started, changing nothing (not even a missing state
@@ -76,6 +90,16 @@ EngineResult QueryEngine(const PluginConfig& config, const DhcpSettings* wanted,
 // (a missing one is not made: then none ran). after says what runs afterwards. On Windows nothing
 // runs. Never throws but std::bad_alloc.
 EngineResult StopEngine(const PluginConfig& config, ServerStatus& after);
+
+// The checks of section HA that a paired start runs on this machine, for Engine=check: this
+// server's URL names an address here and a port no process but this deployment's server holds
+// (kPairAddressUnusable); the TLS files are there and no one but root or this user can change
+// them, nor read the key (kPairTlsFilesUnsafe); a range for load-balancing holds two addresses or
+// more (kPairRangeTooSmall); the engine's high-availability libraries are installed
+// (kPairModulesMissing). config.pair.mode is not kOff and config.pair.faultCode is 0. Changes
+// nothing. kSettingsSound with a sentence saying what passed. On Windows kSettingsSound, for no
+// engine runs there. Never throws but std::bad_alloc.
+EngineResult CheckPairOnMachine(const PluginConfig& config, const ServeSettings& settings);
 
 // The dry run of StartEngine: every check a start runs, then the engine's own test of the
 // configuration the start would write, made in a fresh folder only this user can enter beside the

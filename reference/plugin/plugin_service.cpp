@@ -94,18 +94,41 @@ EngineResult Start(const DhcpSettings& settings, bool dryRun) {
   if (!config.fault.empty()) {
     return {kPluginSettingsInvalid, config.fault + u" Nothing was started."};
   }
+  if (config.pair.faultCode != 0) {
+    return {config.pair.faultCode, config.pair.fault + u" Nothing was started or stopped."};
+  }
   if (config.engine == EngineKind::kCheck) {
-    return {result.code, CheckOnlyMessage(result.message, config)};
+    std::u16string paired;
+    if (config.pair.mode != PairMode::kOff) {
+      EngineResult pair = CheckPairOnMachine(config, *ToServeSettings(settings));
+      if (pair.code != kSettingsSound) {
+        return pair;
+      }
+      paired = std::move(pair.message);
+    }
+    return {result.code, CheckOnlyMessage(result.message, config) + paired};
   }
   return dryRun ? TestEngine(config, *ToServeSettings(settings))
                 : StartEngine(config, *ToServeSettings(settings));
 }
 
-// The status keys of a reply (dhcp_protocol.h), none when the status is not known.
-std::vector<std::pair<const char16_t*, std::u16string>> StatusParams(const ServerStatus& status) {
+// The status keys of a reply (dhcp_protocol.h), none when the status is not known; the pair's with
+// section HA as config holds it.
+std::vector<std::pair<const char16_t*, std::u16string>> StatusParams(const ServerStatus& status,
+                                                                     const PluginConfig& config) {
   std::vector<std::pair<const char16_t*, std::u16string>> params;
   if (!status.known) {
     return params;
+  }
+  if (config.pair.mode != PairMode::kOff && config.pair.faultCode == 0) {
+    params.emplace_back(kServerPairModeKey, PairModeName(config.pair.mode));
+    params.emplace_back(kServerPairRoleKey, PairRoleName(config.pair.role));
+    if (status.pairState) {
+      params.emplace_back(kServerPairStateKey, *status.pairState);
+    }
+    if (status.partnerState) {
+      params.emplace_back(kServerPartnerStateKey, *status.partnerState);
+    }
   }
   params.emplace_back(kServerRunningKey, status.running ? u"1" : u"0");
   // Every value is made of checked values, but the version, which the engine printed.
@@ -167,7 +190,7 @@ Answer AnswerQuery(const CPluginRequest& request) {
     const DhcpSettings settings = SettingsOf(request);
     result = QueryEngine(config, &settings, status);
   }
-  return Reply(kQueryDhcpServer, result, StatusParams(status));
+  return Reply(kQueryDhcpServer, result, StatusParams(status, config));
 }
 
 Answer AnswerStop() {
@@ -177,7 +200,7 @@ Answer AnswerStop() {
   if (config.fault.empty()) {
     result = StopEngine(config, after);
   }
-  return Reply(kStopDhcpServer, result, StatusParams(after));
+  return Reply(kStopDhcpServer, result, StatusParams(after, config));
 }
 
 }  // namespace

@@ -583,7 +583,8 @@ const json kNone = {{"running", false},
                     {"started", nullptr},
                     {"leases_active", nullptr},
                     {"pool_size", nullptr},
-                    {"matches_settings", nullptr}};
+                    {"matches_settings", nullptr},
+                    {"ha", nullptr}};
 
 json Running(const json& changes) {
   json server = {{"running", true},
@@ -598,7 +599,8 @@ json Running(const json& changes) {
                  {"started", "2026-12-08T07:39:45Z"},
                  {"leases_active", 7},
                  {"pool_size", 101},
-                 {"matches_settings", nullptr}};
+                 {"matches_settings", nullptr},
+                 {"ha", nullptr}};
   server.update(changes);
   return server;
 }
@@ -654,6 +656,21 @@ TEST(Check, ReportsTheServerAsThePluginTellsIt) {
                 {"pool_size", nullptr},
                 {"engine", nullptr}}),
        nullptr, "running: yes, since 2026-12-08T07:39:45Z"},
+      {"one of a pair, its partner silent", &kScriptedPlugin,
+       "QueryDHCPServer\t" +
+           Query("0", kRunning + "@@@ZOR_PLUGIN_RESPONSE_SERVER_HA_MODE=load-balancing"
+                                 "@@@ZOR_PLUGIN_RESPONSE_SERVER_HA_ROLE=secondary"
+                                 "@@@ZOR_PLUGIN_RESPONSE_SERVER_HA_STATE=partner-down"s) +
+           "\n",
+       "--server", check::kExitOk,
+       Running({{"ha",
+                 {{"mode", "load-balancing"},
+                  {"role", "secondary"},
+                  {"state", "partner-down"},
+                  {"partner_state", nullptr}}}}),
+       nullptr,
+       "pair: load-balancing, this server the secondary; its state: partner-down; its "
+       "partner's: not known"},
       {"a status it cannot tell", &kScriptedPlugin, "QueryDHCPServer\t" + Query("56", "") + "\n",
        "--server", check::kExitNoStatus, nullptr, nullptr,
        "no server status: the plugin answered 56: status 56"},

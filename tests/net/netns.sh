@@ -232,3 +232,47 @@ netns_in_range() {
   a=$(netns_ip_to_int "$1") f=$(netns_ip_to_int "$2") l=$(netns_ip_to_int "$3")
   ((a >= f && a <= l))
 }
+
+# netns_bridge NS: a namespace holding a bridge (named hub), which joins the namespaces that
+# netns_attach links to it; the bridge never lives in the machine's own namespace.
+netns_bridge() {
+  netns_add "$1"
+  ip -n "$1" link add name hub type bridge || netns_fail "cannot create a bridge in $1"
+  ip -n "$1" link set hub up
+}
+
+# netns_attach BRIDGE_NS NS IF [ADDRESS/PREFIX]: NS joined to BRIDGE_NS's bridge by a veth pair,
+# IF in NS (with the address), its peer bIF on the bridge. IF has at most 14 characters.
+netns_attach() {
+  local address=${4:-}
+  netns_refuse_own_link "${address%/*}"
+  ip link add "$3" netns "$2" type veth peer name "b$3" netns "$1" ||
+    netns_fail "cannot link $2 to the bridge in $1"
+  ip -n "$1" link set "b$3" master hub
+  ip -n "$1" link set "b$3" up
+  [[ -n $address ]] && ip -n "$2" addr add "$address" dev "$3"
+  ip -n "$2" link set "$3" up
+}
+
+# netns_pair_pki DIR PRIMARY_ADDRESS SECONDARY_ADDRESS: with openssl, a CA of its own (ca.pem) and a
+# certificate and key for each server of a pair (primary.pem and .key, secondary.pem and .key,
+# each naming its address), in DIR (made 0700); the keys 0600.
+netns_pair_pki() {
+  local dir=$1 role address
+  mkdir -m 700 "$dir" || netns_fail "cannot make $dir"
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+    -subj "/CN=dhcp-pair test CA" -keyout "$dir/ca.key" -out "$dir/ca.pem" >/dev/null 2>&1 ||
+    netns_fail "openssl could not make a CA"
+  for role in primary secondary; do
+    address=$2
+    [[ $role == secondary ]] && address=$3
+    openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+      -subj "/CN=dhcp-$role" -addext "subjectAltName=IP:$address" -keyout "$dir/$role.key" \
+      -out "$dir/$role.csr" >/dev/null 2>&1 ||
+      netns_fail "openssl could not make the $role's key"
+    openssl x509 -req -in "$dir/$role.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
+      -CAcreateserial -days 2 -copy_extensions copy -out "$dir/$role.pem" >/dev/null 2>&1 ||
+      netns_fail "openssl could not make the $role's certificate"
+  done
+  chmod 600 "$dir"/*.key
+}

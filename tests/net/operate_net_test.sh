@@ -137,7 +137,7 @@ status)
   # status query and the dry run change nothing.
   check "$deploy" --server --json
   expect_status 9
-  expect_json 'd["server"]' '{"running": false, "engine": null, "version": null, "pid": null, "interface": null, "range": null, "mask": null, "router": null, "lease_seconds": null, "started": null, "leases_active": null, "pool_size": null, "matches_settings": null}'
+  expect_json 'd["server"]' '{"running": false, "engine": null, "version": null, "pid": null, "interface": null, "range": null, "mask": null, "router": null, "lease_seconds": null, "started": null, "leases_active": null, "pool_size": null, "matches_settings": null, "ha": null}'
   expect_json 'd["dry_run"]["code"]' 0
   [[ ! -e $deploy/run ]] || netns_fail "the state folder was made"
   before=$(date -u +%s)

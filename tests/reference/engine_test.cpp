@@ -449,7 +449,9 @@ TEST(EngineFailure, TheReasonIsTheEnginesFirstComplaint) {
        "bad option at line 3"},
       {kea, keaError + "\n", "bad subnet"},
       {kea,
-       "2026-12-08 08:00:00.1 WARN [kea-dhcp4.dhcp4/42.7] DHCP4_MULTI_THREADING_INFO x\n" +
+       "2026-12-08 08:00:00.1 WARN [kea-dhcp4.dhcp4/42.7] DHCP4_MULTI_THREADING_INFO x\n"
+       "2026-12-08 08:00:00.1 WARN [kea-dhcp4.dhcp4/42.7] DHCP4_RESERVATIONS_LOOKUP_FIRST_ENABLED "
+       "Multi-threading is enabled and host reservations lookup is always performed first.\n" +
            keaError + "\n",
        "bad subnet"},
       {kea,
@@ -1044,7 +1046,23 @@ TEST(EngineStatusOf, KeaIsAskedOnItsControlSocket) {
     EXPECT_EQ(status.leasesActive, c.active) << c.what;
     EXPECT_EQ(status.poolSize, c.pool) << c.what;
     EXPECT_EQ(status.note, c.note) << c.what;
+    EXPECT_FALSE(status.pairState || status.partnerState) << c.what;
   }
+  // One of a pair tells its own state (ha-heartbeat) and its partner's (status-get).
+  const test_support::TempFolder root("dhcp-kea-");
+  const StateFolder folder{safe_file::OpenFolderNoFollow(root.path(), false), root.path().string()};
+  const KeaSocket kea(
+      folder.path + "/kea4.sock",
+      {{"status-get",
+        R"({"arguments": {"high-availability": [{"ha-servers": {"remote": {"last-state":
+            "waiting"}}}], "sockets": {"status": "ready"}}, "result": 0})"},
+       {"ha-heartbeat", R"({"arguments": {"state": "syncing"}, "result": 0})"},
+       {"statistic-get-all", statistics}});
+  const EngineStatus status =
+      KeaEngine().Status({folder, PathsOf(KeaEngine(), folder.path), 0, {}});
+  EXPECT_EQ(status.pairState, "syncing");
+  EXPECT_EQ(status.partnerState, "waiting");
+  EXPECT_EQ(status.leasesActive, 3U);
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
+#include "engine.h"
 #include "temp_folder.h"
 #include "utf16.h"
 
@@ -115,3 +117,94 @@ TEST(PluginSettings, LogPacketsIsYesOrNo) {
 }
 
 }  // namespace
+
+// Section HA: every value that would split the pair is refused with its own code, before anything
+// looks at the machine.
+TEST(PairSettings, SectionHaReadsIntoTypedValuesOrOneFault) {
+  const test_support::TempFolder folder("dhcp-plugin-config-");
+  const std::string tls =
+      "TrustAnchor=/etc/pair/ca.pem\nCertFile=/etc/pair/a.pem\n"
+      "KeyFile=/etc/pair/a.key\n";
+  const std::string urls =
+      "PrimaryUrl=https://203.0.113.2:8001/\n"
+      "SecondaryUrl=https://203.0.113.3:8002/\n";
+  const std::string sound = "Mode=hot-standby\nRole=primary\n" + urls + tls;
+  const struct {
+    std::string section;  // the lines of [HA]
+    PairMode mode;
+    PairRole role;
+    int faultCode;
+    const char16_t* named;  // what the fault names
+  } cases[] = {
+      {"", PairMode::kOff, PairRole::kPrimary, 0, u""},
+      {"Mode=OFF\nRole=tertiary\nPrimaryUrl=x\n", PairMode::kOff, PairRole::kPrimary, 0, u""},
+      {sound, PairMode::kHotStandby, PairRole::kPrimary, 0, u""},
+      {"Mode=Load-Balancing\nRole=SECONDARY\n" + urls + tls, PairMode::kLoadBalancing,
+       PairRole::kSecondary, 0, u""},
+      {"Mode=cold\n" + urls + tls, PairMode::kOff, PairRole::kPrimary, kPairModeUnknown, u"Mode"},
+      {"Mode=hot-standby\n" + urls + tls, PairMode::kHotStandby, PairRole::kPrimary,
+       kPairModeUnknown, u"Role is missing"},
+      {"Mode=hot-standby\nRole=standby\n" + urls + tls, PairMode::kHotStandby, PairRole::kPrimary,
+       kPairModeUnknown, u"Role \"standby\""},
+      {"Mode=hot-standby\nRole=primary\nSecondaryUrl=https://203.0.113.3:8002/\n" + tls,
+       PairMode::kHotStandby, PairRole::kPrimary, kPairUrlInvalid, u"PrimaryUrl is missing"},
+      {"Mode=hot-standby\nRole=primary\nPrimaryUrl=https://203.0.113.2:8002/\n"
+       "SecondaryUrl=https://203.0.113.2:8002\n" +
+           tls,
+       PairMode::kHotStandby, PairRole::kPrimary, kPairUrlInvalid, u"are the same"},
+      {"Mode=hot-standby\nRole=primary\nPrimaryUrl=http://203.0.113.2:8001/\n"
+       "SecondaryUrl=https://203.0.113.3:8002/\n" +
+           tls,
+       PairMode::kHotStandby, PairRole::kPrimary, kPairWithoutTls, u"PrimaryUrl"},
+      {"Mode=hot-standby\nRole=primary\n" + urls, PairMode::kHotStandby, PairRole::kPrimary,
+       kPairWithoutTls, u"no TLS files"},
+      {"Mode=hot-standby\nRole=primary\n" + urls + "TrustAnchor=/etc/pair/ca.pem\n",
+       PairMode::kHotStandby, PairRole::kPrimary, kPairTlsFilesUnsafe, u"CertFile, KeyFile"},
+      {"Mode=hot-standby\nRole=primary\n" + urls +
+           "TrustAnchor=/etc/pair/ca.pem\nCertFile=a.pem\nKeyFile=/etc/pair/a.key\n",
+       PairMode::kHotStandby, PairRole::kPrimary, kPairTlsFilesUnsafe, u"CertFile \"a.pem\""},
+  };
+  for (const auto& c : cases) {
+    const PluginConfig config = ReadPluginConfig(
+        folder.Write("mekDHCPPluginu.ini", "[ENGINE]\nEngine=kea\n[HA]\n" + c.section).u16string());
+    EXPECT_TRUE(config.fault.empty()) << c.section;
+    EXPECT_EQ(config.pair.mode, c.mode) << c.section;
+    EXPECT_EQ(config.pair.faultCode, c.faultCode) << c.section;
+    EXPECT_NE(config.pair.fault.find(c.named), std::u16string::npos) << c.section;
+    EXPECT_EQ(config.pair.fault.find(u'@'), std::u16string::npos);
+    if (c.faultCode == 0 && c.mode != PairMode::kOff) {
+      EXPECT_EQ(config.pair.role, c.role) << c.section;
+      EXPECT_EQ(PeerUrlText(config.pair.primary), u"https://203.0.113.2:8001/");
+      EXPECT_EQ(PeerUrlText(config.pair.Partner()), c.role == PairRole::kPrimary
+                                                        ? u"https://203.0.113.3:8002/"
+                                                        : u"https://203.0.113.2:8001/");
+      EXPECT_EQ(config.pair.keyFile.generic_string(), "/etc/pair/a.key");
+    }
+  }
+}
+
+TEST(PairSettings, AUrlIsHttpsAnAddressAndAPort) {
+  const struct {
+    const char16_t* text;
+    std::optional<PeerUrl> url;
+  } cases[] = {
+      {u"https://203.0.113.2:8001/", PeerUrl{0xCB007102, 8001}},
+      {u"hTTps://10.0.0.1:65535/", PeerUrl{0x0A000001, 65535}},
+      {u"https://10.0.0.1:65536/", std::nullopt},
+      {u"https://10.0.0.1:0/", std::nullopt},
+      {u"https://10.0.0.1:08001/", std::nullopt},
+      {u"https://10.0.0.1/", std::nullopt},
+      {u"https://10.0.0.1:80/x", std::nullopt},
+      {u"https://dhcp.example:8001/", std::nullopt},
+      {u"https://[2001:db8::1]:8001/", std::nullopt},
+      {u"https://0.0.0.0:8001/", std::nullopt},
+      {u"https://224.0.0.1:8001/", std::nullopt},
+      {u"https://127.0.0.1:8001/", std::nullopt},
+      {u"http://10.0.0.1:8001/", std::nullopt},
+      {u" https://10.0.0.1:8001/", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const std::u16string_view text = c.text;
+    EXPECT_EQ(ParsePeerUrl(text), c.url) << std::string(text.begin(), text.end());
+  }
+}

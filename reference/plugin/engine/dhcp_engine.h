@@ -26,6 +26,13 @@ struct EnginePaths {
   std::string log;     // the engines' shared log
 };
 
+// What a paired engine's configuration needs: section HA, and the folder its pairing modules (Kea's
+// hook libraries) were found in.
+struct PairPlan {
+  PairConfig settings;
+  std::string modules;
+};
+
 // What an engine's start works with.
 struct StartContext {
   std::string program;        // the engine's program, absolute
@@ -50,6 +57,12 @@ struct EngineStatus {
   std::optional<std::uint64_t> leasesActive;  // leases that have not expired
   std::optional<std::uint64_t> poolSize;      // the addresses it leases from, by its own count
   std::u16string note;  // a sentence when the engine reports trouble, quoted; else ""
+  // With a pair: this server's state and its partner's, as plain state names.
+  std::optional<std::string> pairState;
+  std::optional<std::string> partnerState;
+  // "alone", or its pair's mode and its role as section HA names them ("hot-standby primary");
+  // nothing when it does not tell.
+  std::optional<std::string> pairShape;
 };
 
 // One lease, as much of it as every engine's lease file can carry.
@@ -94,9 +107,11 @@ class DhcpEngine {
   virtual std::uint64_t ServedLeaseSeconds(std::uint64_t requested) const { return requested; }
   // Its configuration file, made only from checked values: interfaceName passed
   // IsPlainInterfaceName and the paths IsSafeStatePath. Without logPackets it logs no line for an
-  // ordinary request, so that no machine on the network can grow its log by asking.
+  // ordinary request, so that no machine on the network can grow its log by asking. With pair it
+  // serves as one of a pair of servers; only Kea takes one (others ignore it, and are never asked).
   virtual std::string Configuration(const ServeSettings& settings, const std::string& interfaceName,
-                                    const EnginePaths& paths, bool logPackets) const = 0;
+                                    const EnginePaths& paths, bool logPackets,
+                                    const PairPlan* pair = nullptr) const = 0;
 
   // The files it loads its leases from at a start, of those exists says are there, in the order
   // it reads them: a later record of an address replaces an earlier one. Its lease file is last.

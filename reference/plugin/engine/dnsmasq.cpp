@@ -53,7 +53,8 @@ class Dnsmasq final : public DhcpEngine {
   // be leased. quiet-dhcp leaves out the lines of requests it answers; it still logs one line for
   // each request it refuses.
   std::string Configuration(const ServeSettings& settings, const std::string& interfaceName,
-                            const EnginePaths& paths, bool logPackets) const override {
+                            const EnginePaths& paths, bool logPackets,
+                            const PairPlan* /*pair*/) const override {
     const std::uint64_t lease = ServedLeaseSeconds(settings.leaseSeconds);
     const std::uint64_t rangeSize = std::uint64_t{settings.last} - settings.first + 1;
     return "# Written by the DHCP plugin at each start; changes are lost.\n"

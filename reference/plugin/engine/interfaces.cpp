@@ -26,6 +26,8 @@ EngineResult Fail(int code, std::u16string message) {
   return {code, std::move(message)};
 }
 
+}  // namespace
+
 std::vector<InterfaceAddress> Ipv4Addresses() {
   std::vector<InterfaceAddress> addresses;
   ifaddrs* list = nullptr;
@@ -42,8 +44,6 @@ std::vector<InterfaceAddress> Ipv4Addresses() {
   freeifaddrs(list);
   return addresses;
 }
-
-}  // namespace
 
 std::vector<Ipv4> AddressesOf(const std::string& name) {
   std::vector<Ipv4> held;

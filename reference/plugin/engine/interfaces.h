@@ -20,6 +20,9 @@ struct InterfaceAddress {
   Ipv4 address = 0;
 };
 
+// The IPv4 addresses every interface holds now, in the system's order.
+std::vector<InterfaceAddress> Ipv4Addresses();
+
 // The IPv4 addresses the interface of that name holds now.
 std::vector<Ipv4> AddressesOf(const std::string& name);
 

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "engines.h"
+#include "kea_ha.h"
 #include "leases.h"
 #include "process.h"
 
@@ -142,9 +143,11 @@ class Kea final : public DhcpEngine {
 
   // The one interface; Kea fails to start when a socket cannot be opened. Without logPackets the
   // loggers of single requests say nothing: "leases" logs each offer and INIT-REBOOT at INFO, and
-  // "bad-packets" each request from an unserved network at ERROR.
+  // "bad-packets" each request from an unserved network at ERROR. A pair's pieces come last, so
+  // that what a pair needs holds whatever the rest says.
   std::string Configuration(const ServeSettings& settings, const std::string& interfaceName,
-                            const EnginePaths& paths, bool logPackets) const override {
+                            const EnginePaths& paths, bool logPackets,
+                            const PairPlan* pair) const override {
     const std::string network = Quad(settings.Network()) + "/" + std::to_string(settings.prefix);
     Json loggers = {{{"name", "kea-dhcp4"},
                      {"severity", "INFO"},
@@ -154,7 +157,7 @@ class Kea final : public DhcpEngine {
       loggers.push_back({{"name", "kea-dhcp4.leases"}, {"severity", "WARN"}});
       loggers.push_back({{"name", "kea-dhcp4.bad-packets"}, {"severity", "FATAL"}});
     }
-    const Json config = {
+    Json config = {
         {"Dhcp4",
          {{"interfaces-config",
            {{"interfaces", {interfaceName}}, {"service-sockets-require-all", true}}},
@@ -169,6 +172,9 @@ class Kea final : public DhcpEngine {
              {"pools", {{{"pool", Quad(settings.first) + " - " + Quad(settings.last)}}}},
              {"option-data", {{{"name", "routers"}, {"data", Quad(settings.gateway)}}}}}}},
           {"loggers", loggers}}}};
+    if (pair != nullptr) {
+      AddPairPieces(config, *pair, settings);
+    }
     return config.dump(2) + "\n";
   }
 
@@ -342,6 +348,12 @@ class Kea final : public DhcpEngine {
     const std::string subnet = "subnet[" + std::to_string(kSubnetId) + "].";
     status.leasesActive = StatisticOf(statistics, subnet + "assigned-addresses");
     status.poolSize = StatisticOf(statistics, subnet + "total-addresses");
+    status.pairShape = PairShapeOf(health);
+    if (TellsOfPair(health)) {
+      status.pairState =
+          PairStateOf(Json::parse(AskKea(socketPath, "ha-heartbeat"), nullptr, false));
+      status.partnerState = PartnerStateOf(health);
+    }
     const auto arguments = health.find("arguments");
     if (health.is_discarded() || arguments == health.end() || !arguments->is_object()) {
       status.note = u"Kea does not answer on its control socket.";
@@ -358,14 +370,15 @@ class Kea final : public DhcpEngine {
     return status;
   }
 
-  // Its first error or warning is the cause; later ones follow from it. Its warning that
-  // multi-threading is off is no complaint.
+  // Its first error or warning is the cause; later ones follow from it. Its warnings of how it
+  // runs threads (multi-threading off; with it on, reservations looked up first) are no complaint.
   std::string ReasonFromLog(std::string_view appended) const override {
     for (std::size_t at = 0; at < appended.size();) {
       const std::size_t end = std::min(appended.find('\n', at), appended.size());
       const std::string line(appended.substr(at, end - at));
       for (const char* level : {" FATAL ", " ERROR ", " WARN "}) {
-        if (Holds(line, level) && !Holds(line, "MULTI_THREADING")) {
+        if (Holds(line, level) && !Holds(line, "MULTI_THREADING") &&
+            !Holds(line, "RESERVATIONS_LOOKUP_FIRST")) {
           return KeaReason(line);
         }
       }

@@ -90,6 +90,17 @@ const DhcpEngine* EngineOf(const PluginConfig& config, const StateFolder& folder
   return nullptr;
 }
 
+std::string Ascii(std::u16string_view text) {
+  return {text.begin(), text.end()};
+}
+
+// How section HA asks the server to run, as PairShapeOf tells how it runs.
+std::string PairShapeText(const PairConfig& pair) {
+  return pair.mode == PairMode::kOff
+             ? "alone"
+             : Ascii(PairModeName(pair.mode)) + " " + Ascii(PairRoleName(pair.role));
+}
+
 // The record of the server running as pid with engine; nothing when there is none, it does not
 // parse, or it tells of another start (another pid or engine).
 std::optional<ServedRecord> RecordOf(const StateFolder& folder, pid_t pid,
@@ -133,6 +144,12 @@ std::u16string LookAt(const PluginConfig& config, const StateFolder& folder,
   }
   const EngineStatus leases = engine->Status(context);
   status.leasesActive = leases.leasesActive;
+  if (leases.pairState) {
+    status.pairState = WidenText(*leases.pairState);
+  }
+  if (leases.partnerState) {
+    status.partnerState = WidenText(*leases.partnerState);
+  }
   if (!status.poolSize) {
     status.poolSize = leases.poolSize;
   }
@@ -142,6 +159,18 @@ std::u16string LookAt(const PluginConfig& config, const StateFolder& folder,
                                                                   : FindEngine(config.engine);
     status.differences = DifferencesFrom(*record, ToServeSettings(*wanted),
                                          CheckSettings(*wanted).message, config, chosen);
+    if (leases.pairShape && config.pair.faultCode == 0 &&
+        *leases.pairShape != PairShapeText(config.pair)) {
+      status.differences.push_back(
+          (config.pair.mode == PairMode::kOff
+               ? std::u16string(u"[HA] asks for one server")
+               : u"[HA] asks for the " + std::u16string(PairRoleName(config.pair.role)) +
+                     u" of a " + PairModeName(config.pair.mode) + u" pair") +
+          u", the server runs " +
+          (*leases.pairShape == "alone"
+               ? std::u16string(u"alone")
+               : u"as one of a pair (" + WidenText(*leases.pairShape) + u")"));
+    }
     status.matches = status.differences.empty();
   }
   return leases.note;
@@ -214,10 +243,6 @@ EngineResult TestBesideStateFolder(const DhcpEngine& engine, const std::string& 
     result.message += u" Nothing was started or stopped.";
   }
   return result;
-}
-
-std::string Ascii(std::u16string_view text) {
-  return {text.begin(), text.end()};
 }
 
 }  // namespace
@@ -416,7 +441,8 @@ EngineResult TestEngine(const PluginConfig& config, const ServeSettings& setting
   const EnginePaths paths = PathsOf(engine, plan.folder.path);
   result = TestBesideStateFolder(
       engine, plan.program, plan.folder.path,
-      engine.Configuration(settings, plan.interfaceName, paths, config.logPackets));
+      engine.Configuration(settings, plan.interfaceName, paths, config.logPackets,
+                           plan.pair ? &*plan.pair : nullptr));
   if (result.code != 0) {
     return result;
   }
@@ -430,6 +456,11 @@ EngineResult TestEngine(const PluginConfig& config, const ServeSettings& setting
   if (served.leaseSeconds != settings.leaseSeconds) {
     message += u" (DuringTime " + DecimalText(settings.leaseSeconds) + u" raised to " +
                std::u16string(engine.Name()) + u"'s shortest lease)";
+  }
+  if (plan.pair) {
+    message += u", as the " + std::u16string(PairRoleName(plan.pair->settings.role)) + u" of a " +
+               PairModeName(plan.pair->settings.mode) + u" pair on " +
+               PeerUrlText(plan.pair->settings.Own());
   }
   const std::optional<OurServer> running =
       static_cast<bool>(plan.folder.fd) ? FindOurServer(config, plan.folder) : std::nullopt;

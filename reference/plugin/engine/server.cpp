@@ -16,6 +16,7 @@
 #include "interfaces.h"
 #include "lease_carry.h"
 #include "our_server.h"
+#include "pair.h"
 #include "process.h"
 #include "server.h"
 #include "state_folder.h"
@@ -24,8 +25,22 @@ namespace dhcp_plugin {
 
 namespace {
 
+// How long a paired Kea is given, once it serves, to open its listener for the pair.
+constexpr milliseconds kListenerWait{3000};
+
 EngineResult Fail(int code, std::u16string message) {
   return {code, std::move(message)};
+}
+
+// An engine's reason as the end of its chain of "what failed: why", short enough to be quoted
+// whole in a message.
+std::string InnermostReason(std::string reason) {
+  constexpr std::size_t kShort = 64;
+  for (std::size_t colon = reason.find(": "); reason.size() > kShort && colon != std::string::npos;
+       colon = reason.find(": ")) {
+    reason.erase(0, colon + 2);
+  }
+  return reason;
 }
 
 }  // namespace
@@ -100,6 +115,16 @@ std::uint64_t LeaseBytes(const StateFolder& folder, const DhcpEngine& engine) {
 EngineResult CheckStart(const PluginConfig& config, const ServeSettings& settings, FolderUse use,
                         StartPlan& plan) {
   EngineResult result;
+  if (config.pair.mode != PairMode::kOff && config.engine != EngineKind::kKea) {
+    return Fail(kPairEngineCannotPair,
+                u"Mode=" + std::u16string(PairModeName(config.pair.mode)) + u" in [" +
+                    kPairSection + u"] of " + kPluginConfigPath +
+                    u" asks for a pair of servers, which only Kea can be one of; set Engine=kea "
+                    u"in [" +
+                    kEngineSection +
+                    u"] (not auto, which may choose dnsmasq). Nothing "
+                    u"was started or stopped.");
+  }
   plan.engine = ChooseEngine(config, result);
   if (plan.engine == nullptr) {
     return result;
@@ -127,6 +152,13 @@ EngineResult CheckStart(const PluginConfig& config, const ServeSettings& setting
                       u"and stays short enough for a control socket.");
     }
   }
+  if (config.pair.mode != PairMode::kOff) {
+    PairPlan pair;
+    if (result = CheckPair(config, settings, plan.folder, plan.program, pair); result.code != 0) {
+      return result;
+    }
+    plan.pair = std::move(pair);
+  }
   return result;
 }
 
@@ -150,7 +182,8 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
   // read its configuration again.
   const EnginePaths paths = PathsOf(engine, folder.path);
   if (!WriteFileAt(folder.fd.Get(), std::string(engine.ConfigName()),
-                   engine.Configuration(settings, interfaceName, paths, config.logPackets))) {
+                   engine.Configuration(settings, interfaceName, paths, config.logPackets,
+                                        plan.pair ? &*plan.pair : nullptr))) {
     return Fail(kStateFolderUnsafe, u"The configuration cannot be written in " +
                                         Quoted(folder.path) + u" (" +
                                         WidenText(std::strerror(errno)) + u").");
@@ -216,10 +249,29 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
     result.message += stoppedText + carried.message;
     return result;
   }
+  // The pair's listener fails quietly (an address or port taken since the checks), and both
+  // servers would then serve the same clients.
+  if (plan.pair && !WaitForListener(server, plan.pair->settings.Own(), kListenerWait)) {
+    const bool gone = StopProcess(OpenProcess(server), server);
+    return {
+        kPairListenerDown,
+        std::u16string(engine.Name()) + u" started, but its listener for the pair was not on " +
+            PeerUrlText(plan.pair->settings.Own()) + u" within " +
+            DecimalText(static_cast<std::uint64_t>(kListenerWait.count() / 1000)) + u" seconds (" +
+            Quoted(InnermostReason(
+                engine.ReasonFromLog(EngineLogFrom(folder.fd.Get(), context.logOffset)))) +
+            u"), so both servers could serve the same clients; " +
+            (gone ? u"it was stopped."
+                  : u"it did not stop (pid " + DecimalText(static_cast<unsigned>(server)) + u").") +
+            stoppedText + carried.message};
+  }
   const std::string versionOption(engine.VersionOption());
   const std::string versionLine = FirstLineOf({program, versionOption}, kStopWait);
   std::u16string message =
       RunningMessage(engine, versionLine, server, interfaceName, settings, took) + carried.message;
+  if (plan.pair) {
+    message += PairFormingText(plan.pair->settings);
+  }
   if (!RecordOurServer(folder, engine.Kind(), server)) {
     message +=
         u" Its record could not be written in the state folder, so a later run may not "

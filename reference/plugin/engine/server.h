@@ -21,18 +21,22 @@ namespace dhcp_plugin {
 // off.
 const DhcpEngine* ChooseEngine(const PluginConfig& config, EngineResult& result);
 
-// What the checks of a start found: the engine and its program, the interface's name, and the
-// state folder (open; or with kInspect and a missing folder, "none" with the path it would get).
+// What the checks of a start found: the engine and its program, the interface's name, the state
+// folder (open; or with kInspect and a missing folder, "none" with the path it would get), and with
+// section HA the pair.
 struct StartPlan {
   const DhcpEngine* engine = nullptr;
   std::string program;
   std::string interfaceName;
   StateFolder folder;
+  std::optional<PairPlan> pair;
 };
 
-// Every check a start runs before it takes the lock, in its order: the engine, the interface,
-// root, the state folder (made when missing with kCreate only) and whether every engine's files
-// fit in it. The first failure is the start's own answer. config.engine is not check or off.
+// Every check a start runs before it takes the lock, in its order: an engine that can pair when
+// section HA asks for a pair (kPairEngineCannotPair), the engine, the interface, root, the state
+// folder (made when missing with kCreate only), whether every engine's files fit in it, and the
+// pair's checks on this machine (CheckPair). The first failure is the start's own answer.
+// config.engine is not check or off; config.pair.faultCode is 0.
 EngineResult CheckStart(const PluginConfig& config, const ServeSettings& settings, FolderUse use,
                         StartPlan& plan);
 

@@ -20,6 +20,10 @@ EngineResult TestEngine(const PluginConfig& config, const ServeSettings& setting
   return StartEngine(config, settings);
 }
 
+EngineResult CheckPairOnMachine(const PluginConfig& /*config*/, const ServeSettings& /*settings*/) {
+  return {};
+}
+
 EngineResult QueryEngine(const PluginConfig& /*config*/, const DhcpSettings* /*wanted*/,
                          ServerStatus& status) {
   status = {};
