@@ -357,7 +357,10 @@ TEST_F(Deployment, OperatorRequestsWithoutAServerChangeNothing) {
   fs::create_directories(root_ / "config");
   WriteFile(root_ / "file", "not a folder");
   for (const auto& c : cases) {
-    const std::string shown = c.settings + std::string(c.request.begin(), c.request.begin() + 15);
+    const std::string shown =
+        c.settings +
+        std::string(c.request.begin(),
+                    c.request.begin() + std::min<std::ptrdiff_t>(15, std::ssize(c.request)));
     SCOPED_TRACE(shown);
     WriteFile(root_ / "config" / "mekDHCPPluginu.ini", c.settings);
     CPluginRequest request(c.request);
