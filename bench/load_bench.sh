@@ -162,6 +162,9 @@ start_server() {
     mkdir -m 700 "$state"
     ((seeded > 0)) && seed_leases "$state/$leases" "$engine" "$seeded"
   fi
+  # What the last server and the seeding wrote goes to disk now, not while this server is
+  # measured (dnsmasq flushes its lease file to disk after each lease).
+  sync
   if [[ $config != tuned ]]; then
     netns_plugin_settings "$staged" "Engine=$engine" "Interface=$veth_s"
     netns_launch "$server" "$staged"
@@ -237,12 +240,13 @@ echo "${columns// /$'\t'}" | tee "$results"
   echo "# $(/usr/sbin/dnsmasq --version | head -n 1); Kea $(/usr/sbin/kea-dhcp4 -v); perfdhcp offering $offered/s for ${period} s; bursts within 1 s, deadline ${deadline} s"
   echo "# load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 } >&2
-turn=0
 for ((round = 1; round <= rounds; round++)); do
+  turn=0
   for engine in "${engine_list[@]}"; do
     for size in "${size_list[@]}"; do
-      # Each configuration takes each place in the order in turn.
-      shift_by=$((turn++ % ${#configs[@]}))
+      # From round to round each configuration of an engine and size takes the next place in the
+      # order, whatever the number of engines and sizes.
+      shift_by=$(((round - 1 + turn++) % ${#configs[@]}))
       order=("${configs[@]:shift_by}" "${configs[@]:0:shift_by}")
       for config in "${order[@]}"; do
         start_server "$engine" "$config"
