@@ -2,7 +2,7 @@
 # Load benchmark: the DHCP server as the launcher configures it against the same engine started
 # directly with a configuration tuned by hand for load (bench/load/), interleaved in one run, inside
 # private network namespaces on 10.20.0.0/18. For each round, engine and number of clients N, each
-# configuration is measured right after the other (their order swapped every time):
+# configuration is measured right after the other (their order rotated every time):
 # - a burst: the server starts afresh with an empty lease file, and N new dhcp-crowd clients start
 #   within one second (time to a lease, time until every client holds one);
 # - the rate: the server starts afresh holding a lease for each of the same N clients, and perfdhcp
@@ -12,18 +12,21 @@
 #
 #   bench/load_bench.sh BUILD_DIR [--engines dnsmasq,kea] [--clients 500,2000,10000] [--rounds N]
 #                       [--period SECONDS] [--offered RATE] [--deadline SECONDS] [--tsv FILE]
+#                       [--before BUILD_DIR]
 #
 # BUILD_DIR holds the launcher, the reference component and plugin and dhcp-crowd (the bench
-# preset's build/bench, or build/default). Defaults: both engines, 500, 2000 and 10 000 clients,
-# one round, perfdhcp offering 20 000 DISCOVERs/s for 5 s, bursts given 30 s. Every measurement is
-# printed as a tab-separated line (and written to --tsv), then a table of the medians over the
-# rounds.
+# preset's build/bench, or build/default). --before names the build of an earlier version, whose
+# launched server is measured as a third configuration ("before") in the same turns, so that a
+# change is compared with what it replaces under the same load. Defaults: both engines, 500, 2000
+# and 10 000 clients, one round, perfdhcp offering 20 000 DISCOVERs/s for 5 s, bursts given 30 s.
+# Every measurement is printed as a tab-separated line (and written to --tsv), then a table of the
+# medians over the rounds.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-usage="usage: $0 BUILD_DIR [--engines LIST] [--clients LIST] [--rounds N] [--period S] [--offered R] [--deadline S] [--tsv FILE]"
+usage="usage: $0 BUILD_DIR [--engines LIST] [--clients LIST] [--rounds N] [--period S] [--offered R] [--deadline S] [--tsv FILE] [--before BUILD_DIR]"
 build=$(cd "${1:?$usage}" && pwd) || exit 2
 shift
-engines=dnsmasq,kea sizes=500,2000,10000 rounds=1 period=5 offered=20000 deadline=30 tsv=""
+engines=dnsmasq,kea sizes=500,2000,10000 rounds=1 period=5 offered=20000 deadline=30 tsv="" before=""
 while (($#)); do
   case $1 in
   --engines) engines=${2:-} ;;
@@ -33,6 +36,7 @@ while (($#)); do
   --offered) offered=${2:-} ;;
   --deadline) deadline=${2:-} ;;
   --tsv) tsv=${2:-} ;;
+  --before) before=$(cd "${2:-}" && pwd) || exit 2 ;;
   *)
     echo "$usage" >&2
     exit 2
@@ -60,6 +64,12 @@ for engine in "${engine_list[@]}"; do
   esac
 done
 netns_require "${programs[@]}" perfdhcp python3 "$launcher" "$component" "$plugin" "$crowd"
+configs=(launched tuned)
+if [[ -n $before ]]; then
+  netns_require "$before/launcher/dhcp-launcher" "$before/reference/fylDHCPD.dll" \
+    "$before/reference/mekDHCPPluginu.dll"
+  configs+=(before)
+fi
 for number in "$rounds" "$period" "$offered" "$deadline"; do
   [[ $number =~ ^[1-9][0-9]*$ ]] || netns_fail "--rounds, --period, --offered and --deadline take whole positive numbers"
 done
@@ -85,6 +95,11 @@ ip -n "$client" addr add "$relay/18" dev "$veth_c"
 deploy=$NETNS_TMP/deploy
 netns_stage "$deploy" "$launcher" "$component" "$plugin"
 netns_settings "$deploy" "$mask" "$router" "$lease" "$first-$last"
+if [[ -n $before ]]; then
+  netns_stage "$NETNS_TMP/before" "$before/launcher/dhcp-launcher" \
+    "$before/reference/fylDHCPD.dll" "$before/reference/mekDHCPPluginu.dll"
+  netns_settings "$NETNS_TMP/before" "$mask" "$router" "$lease" "$first-$last"
+fi
 tuned=$NETNS_TMP/tuned
 # The clients of both tools: perfdhcp adds a random number below N to the low bytes of its base
 # address, dhcp-crowd numbers them from 0 after the prefix; both send 01 and the hardware address
@@ -133,22 +148,26 @@ seed_leases() {
     }' >"$1"
 }
 
-# start_server ENGINE launched|tuned [N]: the engine afresh, with an empty lease file or one that
-# holds leases for the first N clients; status 1 when the launcher's server does not start with
-# them (ANSWER says why).
+# start_server ENGINE launched|tuned|before [N]: the engine afresh, with an empty lease file or one
+# that holds leases for the first N clients; status 1 when the launcher's server does not start
+# with them (ANSWER says why).
 start_server() {
-  local engine=$1 config=$2 seeded=${3:-0} state=$tuned leases=dnsmasq.leases
+  local engine=$1 config=$2 seeded=${3:-0} state=$tuned leases=dnsmasq.leases staged=$deploy
   [[ $engine == kea ]] && leases=kea-leases4.csv
-  [[ $config == launched ]] && state=$deploy/run
+  [[ $config == before ]] && staged=$NETNS_TMP/before
+  [[ $config != tuned ]] && state=$staged/run
   stop_server
   rm -rf "$state"
   if ((seeded > 0)) || [[ $config == tuned ]]; then
     mkdir -m 700 "$state"
     ((seeded > 0)) && seed_leases "$state/$leases" "$engine" "$seeded"
   fi
-  if [[ $config == launched ]]; then
-    netns_plugin_settings "$deploy" "Engine=$engine" "Interface=$veth_s"
-    netns_launch "$server" "$deploy"
+  # What the last server and the seeding wrote goes to disk now, not while this server is
+  # measured (dnsmasq flushes its lease file to disk after each lease).
+  sync
+  if [[ $config != tuned ]]; then
+    netns_plugin_settings "$staged" "Engine=$engine" "Interface=$veth_s"
+    netns_launch "$server" "$staged"
     # A refusal to start with the seeded leases is a figure of its own; any other is a failure.
     ((seeded > 0)) && [[ $ANSWER_CODE != 0 ]] && return 1
     netns_expect_code 0
@@ -221,12 +240,14 @@ echo "${columns// /$'\t'}" | tee "$results"
   echo "# $(/usr/sbin/dnsmasq --version | head -n 1); Kea $(/usr/sbin/kea-dhcp4 -v); perfdhcp offering $offered/s for ${period} s; bursts within 1 s, deadline ${deadline} s"
   echo "# load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 } >&2
-turn=0
 for ((round = 1; round <= rounds; round++)); do
+  turn=0
   for engine in "${engine_list[@]}"; do
     for size in "${size_list[@]}"; do
-      order=(launched tuned)
-      ((turn++ % 2)) && order=(tuned launched)
+      # From round to round each configuration of an engine and size takes the next place in the
+      # order, whatever the number of engines and sizes.
+      shift_by=$(((round - 1 + turn++) % ${#configs[@]}))
+      order=("${configs[@]:shift_by}" "${configs[@]:0:shift_by}")
       for config in "${order[@]}"; do
         start_server "$engine" "$config"
         figures="$(burst "$size")"
@@ -247,7 +268,9 @@ stop_server
 echo "# load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 [[ -n $tsv ]] && cp "$results" "$tsv"
 
-# Medians over the rounds, and the launched server's exchange rate as a share of the tuned one's.
+# Medians over the rounds, and the launched server's exchange rate (and the earlier build's) as a
+# share of the tuned one's: the share of the medians, and the median and range of each round's
+# own share (the two were measured back to back, so a round's share is the fairer figure).
 python3 - "$results" "$deadline" <<'EOF'
 import csv, statistics, sys
 rows = list(csv.DictReader(open(sys.argv[1]), delimiter="\t"))
@@ -261,9 +284,10 @@ notes = {}
 for row in rows:
     groups.setdefault((row["engine"], int(row["clients"]), row["config"]), []).append(row)
 print()
-print("| engine | clients | configuration | exchanges/s | drops | burst leased | median | p99 | all leased | ratio |")
-print("|---|---:|---|---:|---:|---:|---:|---:|---:|---:|")
-for (engine, clients, config), group in sorted(groups.items(), key=lambda g: (g[0][0], g[0][1], g[0][2] != "launched")):
+print("| engine | clients | configuration | exchanges/s (range) | drops | burst leased | median | p99 | all leased | ratio | rounds' ratios |")
+print("|---|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+places = {"before": 0, "launched": 1, "tuned": 2}
+for (engine, clients, config), group in sorted(groups.items(), key=lambda g: (g[0][0], g[0][1], places[g[0][2]])):
     rate = median(r["rate"] for r in group)
     refusals = [r["note"] for r in group if r["note"] != "-"]
     for note in refusals:
@@ -274,15 +298,26 @@ for (engine, clients, config), group in sorted(groups.items(), key=lambda g: (g[
     all_leased = median(r["burst_all_ms"] for r in group)
     all_text = (show(all_leased / 1000, 1) + " s" if all_leased is not None
                 else f"not in {sys.argv[2]} s")
-    ratio = ""
-    if config == "launched":
-        tuned = median(r["rate"] for r in groups.get((engine, clients, "tuned"), []))
+    ratio = rounds_ratio = ""
+    if config != "tuned":
+        tuned_group = groups.get((engine, clients, "tuned"), [])
+        tuned = median(r["rate"] for r in tuned_group)
         if rate is not None and tuned:
             ratio = f"{rate / tuned:.2f}"
+        tuned_by_round = {r["round"]: r["rate"] for r in tuned_group if r["rate"] != "-"}
+        shares = [float(r["rate"]) / float(tuned_by_round[r["round"]]) for r in group
+                  if r["rate"] != "-" and float(tuned_by_round.get(r["round"], 0)) > 0]
+        if shares:
+            rounds_ratio = (f"{statistics.median(shares):.2f} "
+                            f"({min(shares):.2f}–{max(shares):.2f})")
+    rates = [float(r["rate"]) for r in group if r["rate"] != "-"]
     rate_text = show(rate) + "".join(f" ({notes[n]})" for n in dict.fromkeys(refusals))
+    if len(rates) > 1:
+        rate_text += f" ({show(min(rates))}–{show(max(rates))})"
     print(f"| {engine} | {clients} | {config} | {rate_text} | {show(drops, 1)} % | "
           f"{show(leased)}/{clients} | {show(median(r['burst_median_ms'] for r in group), 1)} ms | "
-          f"{show(median(r['burst_p99_ms'] for r in group), 1)} ms | {all_text} | {ratio} |")
+          f"{show(median(r['burst_p99_ms'] for r in group), 1)} ms | {all_text} | {ratio} | "
+          f"{rounds_ratio} |")
 print(f"\n{len(rows)} measurements; medians over {len({r['round'] for r in rows})} round(s).")
 for note, number in notes.items():
     print(f"({number}) {note}")

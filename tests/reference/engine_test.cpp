@@ -599,32 +599,40 @@ TEST(EngineConfig, DnsmasqLeasesTheWholeRangeAndLogsPacketsOnlyWhenAsked) {
   }
 }
 
-TEST(EngineConfig, KeaServesOneInterfaceAndFailsOnAClosedSocket) {
+// One interface, a socket it cannot open a failure; a lease asked for again within a quarter of
+// its lifetime handed out as it is instead of written again; one thread for a single server.
+TEST(EngineConfig, KeaServesOneInterfaceOnOneThread) {
   const DhcpEngine& kea = KeaEngine();
   const EnginePaths paths = PathsOf(kea, "/srv/run");
   EXPECT_EQ(paths.config, "/srv/run/kea-dhcp4.json");
   ServeSettings settings = Sample(u"4294967294");
   settings.mask = 0xFFFFFF80;
   settings.prefix = 25;
-  const auto config = nlohmann::json::parse(kea.Configuration(settings, "vs1", paths, false));
-  const auto& dhcp4 = config.at("Dhcp4");
-  EXPECT_EQ(
-      dhcp4.at("interfaces-config"),
-      nlohmann::json::parse(R"({"interfaces": ["vs1"], "service-sockets-require-all": true})"));
-  EXPECT_EQ(dhcp4.at("control-socket").at("socket-name"), "/srv/run/kea4.sock");
-  EXPECT_EQ(dhcp4.at("lease-database").at("name"), "/srv/run/kea-leases4.csv");
-  EXPECT_EQ(dhcp4.at("lease-database").at("persist"), true);
-  EXPECT_EQ(dhcp4.at("valid-lifetime"), 4294967294U);
-  EXPECT_EQ(dhcp4.at("authoritative"), true);
-  ASSERT_EQ(dhcp4.at("subnet4").size(), 1U);
-  const auto& subnet = dhcp4.at("subnet4").at(0);
-  EXPECT_EQ(subnet.at("subnet"), "198.51.100.0/25");
-  EXPECT_EQ(subnet.at("pools"),
-            nlohmann::json::parse(R"([{"pool": "198.51.100.100 - 198.51.100.200"}])"));
-  EXPECT_EQ(subnet.at("option-data"),
-            nlohmann::json::parse(R"([{"name": "routers", "data": "198.51.100.1"}])"));
-  // Its count of assigned addresses keeps an expired lease until it is reclaimed.
-  EXPECT_EQ(dhcp4.at("expired-leases-processing").at("reclaim-timer-wait-time"), 1);
+  const auto dhcp4 =
+      nlohmann::json::parse(kea.Configuration(settings, "vs1", paths, false)).at("Dhcp4");
+  const struct {
+    const char* pointer;
+    const char* value;  // JSON
+  } expected[] = {
+      {"/interfaces-config", R"({"interfaces": ["vs1"], "service-sockets-require-all": true})"},
+      {"/control-socket/socket-name", R"("/srv/run/kea4.sock")"},
+      {"/lease-database/name", R"("/srv/run/kea-leases4.csv")"},
+      {"/lease-database/persist", "true"},
+      {"/valid-lifetime", "4294967294"},
+      {"/authoritative", "true"},
+      {"/subnet4/0/subnet", R"("198.51.100.0/25")"},
+      {"/subnet4/0/pools", R"([{"pool": "198.51.100.100 - 198.51.100.200"}])"},
+      {"/subnet4/0/option-data", R"([{"name": "routers", "data": "198.51.100.1"}])"},
+      // Its count of assigned addresses keeps an expired lease until it is reclaimed.
+      {"/expired-leases-processing/reclaim-timer-wait-time", "1"},
+      {"/cache-threshold", "0.25"},
+      {"/multi-threading", R"({"enable-multi-threading": false})"},
+  };
+  for (const auto& e : expected) {
+    EXPECT_EQ(dhcp4.at(nlohmann::json::json_pointer(e.pointer)), nlohmann::json::parse(e.value))
+        << e.pointer;
+  }
+  EXPECT_EQ(dhcp4.at("subnet4").size(), 1U);
 }
 
 // Kea rotates its own log; without LogPackets the loggers that write a line for each request keep
@@ -645,6 +653,29 @@ TEST(EngineConfig, KeaLogsPacketsOnlyWhenAsked) {
                 .at("Dhcp4")
                 .at("loggers"),
             log);
+}
+
+// Engine=auto takes Kea when both engines are installed, else the one that is.
+TEST(EngineChoice, AutoTakesKeaFirst) {
+  const struct {
+    bool dnsmasq;
+    bool kea;
+    const DhcpEngine* chosen;
+  } cases[] = {
+      {true, true, &KeaEngine()},
+      {true, false, &DnsmasqEngine()},
+      {false, true, &KeaEngine()},
+      {false, false, nullptr},
+  };
+  for (const auto& c : cases) {
+    PluginConfig config;
+    config.engine = EngineKind::kAuto;
+    config.programs[EngineKind::kDnsmasq] = c.dnsmasq ? "/bin/sh" : "/nonexistent/dnsmasq";
+    config.programs[EngineKind::kKea] = c.kea ? "/bin/sh" : "/nonexistent/kea-dhcp4";
+    EngineResult result;
+    EXPECT_EQ(ChooseEngine(config, result), c.chosen) << c.dnsmasq << c.kea;
+    EXPECT_EQ(result.code, c.chosen != nullptr ? 0 : int{kNoEngine}) << c.dnsmasq << c.kea;
+  }
 }
 
 TEST(EngineConfig, InterfacesInTheGatewaysSubnet) {

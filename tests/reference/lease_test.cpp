@@ -342,6 +342,13 @@ TEST(LeaseCarry, TheLastEnginesRunningLeasesInsideTheRangeReachTheNextEngine) {
        " The lease file was written anew with its 2 running leases. 2 leases outside the new "
        "range were left out.",
        {"current-leases", "dnsmasq.leases"}},
+      {"the same engine, expired leases outside a narrowed range",
+       {{"current-leases", "dnsmasq.leases\n"},
+        {"dnsmasq.leases", DnsmasqLine(20, kNow - 1) + DnsmasqLine(151, kNow - 9) + dnsmasqFile}},
+       Dnsmasq(),
+       {LeaseOf(100, kNow + 60, "h100"), LeaseOf(150, kNow + 7200, "h150")},
+       " The lease file was written anew with its 2 running leases.",
+       {"current-leases", "dnsmasq.leases"}},
       {"the first start", {}, Kea(), {}, "", {"current-leases"}},
   };
   for (const auto& c : cases) {

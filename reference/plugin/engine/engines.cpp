@@ -11,8 +11,12 @@ constexpr milliseconds kTestWait{10000};
 
 }  // namespace
 
+// Engine=auto takes the first one installed. Kea comes first: it leases a burst of new clients
+// at once, where dnsmasq answers nothing for 3 seconds while it pings each of the first few
+// addresses it offers (1500 clients starting within a second all held a lease after 1 second
+// from Kea, after 84 to 106 seconds from dnsmasq).
 std::span<const DhcpEngine* const> Engines() {
-  static const std::array<const DhcpEngine*, 2> engines{&DnsmasqEngine(), &KeaEngine()};
+  static const std::array<const DhcpEngine*, 2> engines{&KeaEngine(), &DnsmasqEngine()};
   return engines;
 }
 

@@ -211,8 +211,13 @@ EngineResult CarryLeases(const StateFolder& folder, const DhcpEngine& engine,
             u"kept as " + Quoted(aside) + u".";
   }
 
+  // Expired records count too: dnsmasq keeps them in its file until it next writes it.
+  const bool strayRecords =
+      std::any_of(table.leases.begin(), table.leases.end(), [&](const auto& entry) {
+        return entry.first < settings.first || entry.first > settings.last;
+      });
   const bool switched = &source != &engine;
-  if (switched || !kept.empty() || outside > 0) {
+  if (switched || !kept.empty() || strayRecords) {
     if (!WriteFileAt(dir, target, engine.WriteLeases(inside, now), Durability::kSynced)) {
       return Fail(u"The leases could not be written to " + Quoted(target) + u" in " +
                   Quoted(folder.path) + Why() +

@@ -26,8 +26,9 @@ LeaseRead ReadEngineLeases(int folder, const DhcpEngine& engine, std::int64_t no
 // run at now are written, each inside settings' range, into engine's lease file: whole (a
 // temporary file, flushed to disk, renamed over the old one), its side files removed. When that
 // engine is the one starting, its own files are written anew only when they hold a line it cannot
-// read or a lease outside the range (dnsmasq counts those against its lease limit and reads
-// nothing after a line it cannot read). A lease file holding a line that is no record (cut short
+// read or a lease outside the range, running or expired (dnsmasq counts each record against its
+// lease limit, the range's size, and does not start when they are more; it reads nothing after a
+// line it cannot read). A lease file holding a line that is no record (cut short
 // by a crash, edited by hand) is kept under the new name "NAME.unreadable-YYYYMMDD-HHMMSS" (UTC),
 // its readable leases carried.
 // Returns code 0 with what it did as sentences to add to the answer ("" when there is nothing to
