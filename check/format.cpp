@@ -3,7 +3,9 @@
 #include <string>
 
 #include "check/report.h"
+#include "launcher/settings_request.h"
 #include "platform/printable.h"
+#include "platform/shown_path.h"
 #include "platform/text.h"
 
 namespace check {
@@ -39,6 +41,18 @@ void Heading(std::string& out, const std::string& text) {
 
 void Line(std::string& out, const std::string& text) {
   Heading(out, "  " + text);
+}
+
+// The hints about a part of the report, each "hint: TEXT", and its command on a line of its own.
+void Hints(std::string& out, const Report& report, const std::string& about) {
+  for (const Hint& hint : report.hints) {
+    if (hint.about == about) {
+      Line(out, "hint: " + hint.text);
+      if (!hint.command.empty()) {
+        Line(out, "  fix: " + hint.command);
+      }
+    }
+  }
 }
 
 void Library(std::string& out, const LibraryReport& library, const std::string& what) {
@@ -150,6 +164,7 @@ nlohmann::json ServerJson(const ServerReport& server) {
 std::string FormatText(const Report& report) {
   std::string out;
   Heading(out, "What the launcher in " + report.binFolder + " would do");
+  Hints(out, report, "working-folder");
 
   Heading(out, "Permissions (" + report.permissionsRule + "):");
   if (!report.permissionsChecked) {
@@ -161,6 +176,11 @@ std::string FormatText(const Report& report) {
   }
   for (const std::string& warning : report.permissionWarnings) {
     Line(out, "warning: " + warning);
+    for (const Hint& hint : report.hints) {
+      if (hint.about == "permissions" && hint.text == warning) {
+        Line(out, "  fix: " + hint.command);
+      }
+    }
   }
 
 #ifdef _WIN32
@@ -179,19 +199,13 @@ std::string FormatText(const Report& report) {
     Line(out, "registration: not called (--register calls it)");
   }
 
-  Heading(out, "Settings file ..\\config\\fylDHCPServer.ini:");
+  Heading(out, "Settings file " + platform::ShownPath(settings_request::kSettingsFile) + ":");
   Line(out, "path: " + report.settingsPath);
   Line(out, "exists: " + YesNo(report.settingsExists) +
                 (report.settingsExists ? ", readable: " + YesNo(report.settingsReadable) : ""));
-  if (!report.settingsExists) {
-    Line(out,
-         "hint: the launcher reads it relative to its working directory: run it from the "
-         "deployment's bin/ folder, and create the file there with a [PARAMS] section");
-  } else if (!report.settingsReadable) {
-    Line(out, "hint: it must be a regular file that the launcher's user may read");
-  }
+  Hints(out, report, "settings-file");
   if (report.settingsReadable) {
-    Line(out, "encoding: " + report.encoding);
+    Line(out, "encoding: " + report.encodingText);
     std::string section =
         "section [PARAMS]: " + std::string(report.sectionFound ? "found" : "missing");
     if (!report.sectionFound) {
@@ -200,11 +214,9 @@ std::string FormatText(const Report& report) {
         names += (names.empty() ? "" : ", ") + ("[" + name + "]");
       }
       section += names.empty() ? "; the file has no sections" : "; the file has " + names;
-      if (!report.sectionHint.empty()) {
-        section += "; did you mean [PARAMS] for [" + report.sectionHint + "]?";
-      }
     }
     Line(out, section);
+    Hints(out, report, "section");
   }
   for (const ValueReport& value : report.values) {
     const std::string inFile = value.inFile ? Quoted(*value.inFile) + " in the file, " : "";
@@ -222,7 +234,8 @@ std::string FormatText(const Report& report) {
   Heading(out, "Request:");
   Line(out, report.request);
 
-  Heading(out, "Plugin .\\mekDHCPPluginu.dll (from the working directory):");
+  Heading(out, "Plugin " + platform::ShownPath(settings_request::kPluginLibrary) +
+                   " (from the working directory):");
   Library(out, report.plugin,
           "not in the working directory: the launcher loads it from there, so run it from the "
           "deployment's bin/ folder");
@@ -295,6 +308,12 @@ std::string FormatJson(const Report& report) {
   if (report.registered.has_value()) {
     component["registered"] = *report.registered;
   }
+  json hints = json::array();
+  for (const Hint& hint : report.hints) {
+    hints.push_back({{"about", hint.about},
+                     {"text", hint.text},
+                     {"command", hint.command.empty() ? json(nullptr) : json(hint.command)}});
+  }
   json warnings = report.permissionWarnings;
   for (const std::string& warning : report.settingWarnings) {
     warnings.push_back(warning);
@@ -306,13 +325,14 @@ std::string FormatJson(const Report& report) {
                     {{"path", report.settingsPath},
                      {"exists", report.settingsExists},
                      {"readable", report.settingsReadable},
-                     {"encoding", report.encoding},
+                     {"encoding", report.encoding.empty() ? json(nullptr) : json(report.encoding)},
                      {"section_found", report.sectionFound},
                      {"sections", report.sections},
                      {"values", values}}},
                    {"request", report.request},
                    {"plugin", plugin},
                    {"warnings", warnings},
+                   {"hints", hints},
                    {"ok", report.exitStatus == kExitOk},
                    {"exit_status", report.exitStatus},
                    {"summary", report.summary}};

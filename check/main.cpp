@@ -3,6 +3,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "check/report.h"
@@ -27,6 +28,21 @@ constexpr char kDescription[] =
     "report decides; warnings alone do not.\n\n--server and --stop-server are never sent "
     "unless asked for: they are requests other than the launcher's, and a plugin that reads no "
     "request name would take them for a start.";
+
+// This program's file, absolute, for the hints: the system's link to it where there is one, else
+// the path it was started by when that names a folder (one found on PATH does not).
+std::optional<std::filesystem::path> ProgramFile(const char* started) {
+  std::error_code error;
+  std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) {
+    program = started == nullptr ? std::filesystem::path() : std::filesystem::path(started);
+    if (!program.has_parent_path()) {
+      return std::nullopt;
+    }
+  }
+  program = std::filesystem::absolute(program, error);
+  return error ? std::nullopt : std::optional<std::filesystem::path>(program);
+}
 
 }  // namespace
 
@@ -64,12 +80,22 @@ int main(int argc, char** argv) {
     app.exit(error);
     return check::kExitUsage;
   }
+  options.program = ProgramFile(argc > 0 ? argv[0] : nullptr);
   if (!deployment.empty()) {
     std::error_code error;
     std::filesystem::current_path(std::filesystem::path(deployment) / "bin", error);
     if (error) {
       std::cerr << "dhcp-launcher-check: cannot work from " << deployment
                 << "/bin: " << error.message() << "\n";
+      // A bin/ or config/ folder given for the deployment itself.
+      std::filesystem::path given = std::filesystem::absolute(deployment, error).lexically_normal();
+      if (!given.has_filename()) {
+        given = given.parent_path();
+      }
+      if (!error && check::LooksLikeDeployment(given.parent_path())) {
+        std::cerr << "hint: " << given.parent_path().string() << " is a deployment: --deployment "
+                  << given.parent_path().string() << "\n";
+      }
       return check::kExitUsage;
     }
   }

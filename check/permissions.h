@@ -15,14 +15,19 @@ bool PermissionsChecked();
 std::string PermissionsRule();
 
 // Writes to who a short account of who else can write path ("anyone can write it (mode 0666)")
-// and returns true when anyone other than root and the current user can write it. Returns false,
-// leaving who alone, when nobody else can, when path does not exist, or when nothing is checked.
-bool OthersCanWrite(const std::filesystem::path& path, std::string& who);
+// and to fixes the commands that would stop them, each to be followed by the path ("chown root",
+// "chmod go-w"), and returns true when anyone other than root and the current user can write it.
+// Returns false, leaving who and fixes alone, when nobody else can, when path does not exist, or
+// when nothing is checked.
+bool OthersCanWrite(const std::filesystem::path& path, std::string& who,
+                    std::vector<std::string>& fixes);
 
-// Something on the way to a file that others could change: path, and who could, as above.
+// Something on the way to a file that others could change: path, who could, and the commands
+// that would stop them, as above.
 struct PathProblem {
   std::filesystem::path path;
   std::string who;
+  std::vector<std::string> fixes;
 };
 
 // Appends a problem for each folder above folder (an absolute path without links, such as the

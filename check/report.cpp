@@ -13,8 +13,10 @@
 #include "launcher/settings_request.h"
 #include "platform/library.h"
 #include "platform/library_info.h"
+#include "platform/printable.h"
 #include "platform/profile.h"
 #include "platform/profile_parser.h"
+#include "platform/shown_path.h"
 #include "platform/text.h"
 #include "request/dhcp_protocol.h"
 #include "request/dhcp_server_request.h"
@@ -29,6 +31,9 @@ using settings_request::Reason;
 
 constexpr char kComponentFile[] = "fylDHCPD.dll";
 constexpr char kPluginFile[] = "mekDHCPPluginu.dll";
+constexpr char kSettingsFileName[] = "fylDHCPServer.ini";
+// The pristine copy of the settings file an install puts beside it, in config/.
+constexpr char kSettingsSampleName[] = "fylDHCPServer.ini.sample";
 constexpr char16_t kPluginSettingsFile[] = u"..\\config\\mekDHCPPluginu.ini";
 constexpr char16_t kStateFolderDefault[] = u"..\\run";
 constexpr std::array<const char*, 3> kPluginEntries = {"Initialize", "RequestService", "Release"};
@@ -144,28 +149,103 @@ std::string Shown(const fs::path& path) {
 #endif
 }
 
-// The file's encoding as its first bytes tell it.
-std::string EncodingOf(std::string_view head) {
+// path, full and normal, as one word of a command line for this platform's shell, or "" when the
+// report cannot show it exactly (bytes that are not UTF-8) or safely (a control or line-breaking
+// character, which the text report spells out and which would break a pasted line).
+std::string CommandWord(const fs::path& path) {
+  std::error_code error;
+  const fs::path full = fs::absolute(path, error).lexically_normal().make_preferred();
+  std::u16string wide;
+#ifdef _WIN32
+  wide = full.u16string();
+#else
+  if (!platform::Utf8ToUtf16(full.native(), wide)) {
+    return {};
+  }
+#endif
+  std::string word;
+  if (platform::SpellOutControls(wide) != wide || !platform::Utf16ToUtf8(wide, word)) {
+    return {};
+  }
+  const bool plain = std::all_of(word.begin(), word.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == static_cast<char>(fs::path::preferred_separator) ||
+           std::string_view("/_.+-:,=@").find(c) != std::string_view::npos;
+  });
+  if (plain) {
+    return word;
+  }
+#ifdef _WIN32
+  return "\"" + word + "\"";  // a Windows file name holds no quotation mark
+#else
+  std::string quoted = "'";
+  for (const char c : word) {
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return quoted + "'";
+#endif
+}
+
+// The commands that apply each of fixes to path, joined so that each runs when the one before
+// succeeded; "" when there are none or the path cannot be given.
+std::string CommandFor(const std::vector<std::string>& fixes, const fs::path& path) {
+  const std::string word = CommandWord(path);
+  std::string command;
+  for (const std::string& fix : fixes) {
+    if (word.empty()) {
+      return {};
+    }
+    command += (command.empty() ? "" : " && ") + fix + " " + word;
+  }
+  return command;
+}
+
+// The command that copies the file from to the path to; "" when either path cannot be given.
+std::string CopyCommand(const fs::path& from, const fs::path& to) {
+  const std::string source = CommandWord(from);
+  const std::string target = CommandWord(to);
+  if (source.empty() || target.empty()) {
+    return {};
+  }
+#ifdef _WIN32
+  return "copy " + source + " " + target;
+#else
+  return "cp " + source + " " + target;
+#endif
+}
+
+// The file's encoding as its first bytes tell it: the name of the JSON report (Report::encoding)
+// into name, and what it means for a person into text.
+void EncodingOf(std::string_view head, std::string& name, std::string& text) {
   switch (platform::ProfileEncodingOf(head)) {
     case platform::ProfileEncoding::kUtf16Le:
-      return "UTF-16LE (byte-order mark FF FE)";
+      name = "utf-16le-bom";
+      text = "UTF-16LE (byte-order mark FF FE)";
+      return;
     case platform::ProfileEncoding::kUtf16Be:
-      return "UTF-16BE (byte-order mark FE FF)";
+      name = "utf-16be-bom";
+      text = "UTF-16BE (byte-order mark FE FF)";
+      return;
     case platform::ProfileEncoding::kUtf8WithMark:
+      name = "utf-8-bom";
 #ifdef _WIN32
       // Windows' own reader takes the mark for text of the first line.
-      return "UTF-8 (byte-order mark EF BB BF, which Windows reads as part of the first line: "
-             "save the file without it, or as UTF-16LE)";
+      text =
+          "UTF-8 (byte-order mark EF BB BF, which Windows reads as part of the first line: "
+          "save the file without it, or as UTF-16LE)";
 #else
-      return "UTF-8 (byte-order mark EF BB BF)";
+      text = "UTF-8 (byte-order mark EF BB BF)";
 #endif
+      return;
     case platform::ProfileEncoding::kUtf8:
       break;
   }
 #ifdef _WIN32
-  return "none (read in the ANSI code page)";
+  name = "ansi";
+  text = "none (read in the ANSI code page)";
 #else
-  return "none (read as UTF-8)";
+  name = "utf-8";
+  text = "none (read as UTF-8)";
 #endif
 }
 
@@ -227,7 +307,7 @@ std::string Explain(const ValueReport& value, const settings_request::Setting& s
     }
     why += "; it is not cut";
   } else if (r == "not-text") {
-    why = "the value is not valid text in the file's encoding, " + report.encoding +
+    why = "the value is not valid text in the file's encoding, " + report.encodingText +
           "; save the file as UTF-8 or as UTF-16LE with a byte-order mark";
   }
   return why;
@@ -275,16 +355,23 @@ void ScanSettings(platform::OpenedProfileFile& file, std::string& head, KeyCount
   scanner.Finish();
 }
 
-void AddWarning(Report& report, std::string warning) {
+// A permission warning for problem, once, and its fix as a hint when one is known.
+void AddWarning(Report& report, const PathProblem& problem) {
+  std::string warning = Shown(problem.path) + ": " + problem.who;
   std::vector<std::string>& warnings = report.permissionWarnings;
-  if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
-    warnings.push_back(std::move(warning));
+  if (std::find(warnings.begin(), warnings.end(), warning) != warnings.end()) {
+    return;
   }
+  std::string command = CommandFor(problem.fixes, problem.path);
+  if (!command.empty()) {
+    report.hints.push_back({"permissions", warning, std::move(command)});
+  }
+  warnings.push_back(std::move(warning));
 }
 
 void AddWarnings(Report& report, const std::vector<PathProblem>& problems) {
   for (const PathProblem& problem : problems) {
-    AddWarning(report, Shown(problem.path) + ": " + problem.who);
+    AddWarning(report, problem);
   }
 }
 
@@ -309,9 +396,15 @@ void CheckPermissions(const fs::path& bin, const fs::path& stateFolder, Report& 
   paths.insert(paths.end(), {root, root / "config", root / "config" / "fylDHCPServer.ini",
                              root / "config" / "mekDHCPPluginu.ini", stateFolder});
   for (const fs::path& path : paths) {
-    std::string who;
-    if (OthersCanWrite(path, who)) {
-      AddWarning(report, Shown(path) + ": " + who);
+    PathProblem problem{path, {}, {}};
+    if (OthersCanWrite(path, problem.who, problem.fixes)) {
+      if (path == stateFolder) {
+        // The plugin lets nobody but the folder's owner in at all, and says so with this command.
+        std::erase_if(problem.fixes,
+                      [](const std::string& fix) { return fix.starts_with("chmod "); });
+        problem.fixes.emplace_back("chmod 700");
+      }
+      AddWarning(report, problem);
     }
   }
 }
@@ -364,7 +457,7 @@ void CheckComponent(const fs::path& bin, const Options& options, Report& report)
 void CheckSettings(
     Report& report,
     std::array<settings_request::Setting, settings_request::kSettingCount>& settings) {
-  report.settingsPath = Shown(fs::path("..") / "config" / "fylDHCPServer.ini");
+  report.settingsPath = Shown(fs::path("..") / "config" / kSettingsFileName);
   // Opened once by name; everything below reads that open file, so that a file swapped in
   // meanwhile (a FIFO, say, which would block a reader for good) is never read.
   platform::OpenedProfileFile opened(Widen(settings_request::kSettingsFile));
@@ -375,7 +468,7 @@ void CheckSettings(
   if (report.settingsReadable) {
     std::string head;
     ScanSettings(opened, head, counted);
-    report.encoding = EncodingOf(head);
+    EncodingOf(head, report.encoding, report.encodingText);
   }
   std::vector<std::u16string> sections;
   std::vector<std::u16string> keys;
@@ -386,8 +479,10 @@ void CheckSettings(
     }
     if (report.sectionFound) {
       platform::ListProfileKeys(Widen(settings_request::kSettingsSection), file, keys);
-    } else {
-      report.sectionHint = NearMiss(report.sections, settings_request::kSettingsSection);
+    } else if (const std::string near =
+                   NearMiss(report.sections, settings_request::kSettingsSection);
+               !near.empty()) {
+      report.hints.push_back({"section", "did you mean [PARAMS] for [" + near + "]?", ""});
     }
   }
   const std::vector<std::string> keyNames = Printable(keys);
@@ -620,6 +715,63 @@ fs::path StateFolder(const fs::path& bin) {
   return path.is_absolute() ? path : bin / path;
 }
 
+// The deployment the check was probably meant for when the working folder is not the bin/ folder
+// of one: the deployment whose bin/ holds this program, else the working folder or its parent when
+// it holds a deployment's bin/. None when each of them is the deployment worked from, or none.
+std::optional<fs::path> MeantDeployment(const fs::path& bin, const Options& options) {
+  std::vector<fs::path> roots;
+  if (options.program) {
+    roots.push_back(options.program->parent_path().parent_path());
+  }
+  roots.push_back(bin);
+  roots.push_back(bin.parent_path());
+  for (const fs::path& root : roots) {
+    std::error_code error;
+    if (!fs::equivalent(root / "bin", bin, error) && LooksLikeDeployment(root)) {
+      return root;
+    }
+  }
+  return std::nullopt;
+}
+
+// What to do about a settings file or plugin that is not where the launcher looks: check the
+// deployment meant, when the working folder is not its bin/; else make the settings file, from
+// the sample an install puts beside it when there is one.
+void AddPlaceHints(const fs::path& bin, const Options& options, Report& report) {
+  if (!report.settingsExists || !report.plugin.found) {
+    if (const std::optional<fs::path> meant = MeantDeployment(bin, options)) {
+      const std::string program =
+          options.program ? CommandWord(*options.program) : "dhcp-launcher-check";
+      const std::string root = CommandWord(*meant);
+      report.hints.insert(
+          report.hints.begin(),
+          {"working-folder",
+           "the working folder is not a deployment's bin/ folder, where the launcher runs and "
+           "finds its files; " +
+               Shown(*meant) + " is a deployment: check it with --deployment, or from its bin/",
+           program.empty() || root.empty() ? "" : program + " --deployment " + root});
+      return;
+    }
+  }
+  const fs::path settings = bin.parent_path() / "config" / kSettingsFileName;
+  const fs::path sample = settings.parent_path() / kSettingsSampleName;
+  std::error_code error;
+  if (!report.settingsExists && fs::is_regular_file(sample, error)) {
+    report.hints.push_back(
+        {"settings-file",
+         "copy the sample beside it, then set its four values for the network to serve",
+         CopyCommand(sample, settings)});
+  } else if (!report.settingsExists) {
+    report.hints.push_back({"settings-file",
+                            "create it with a [PARAMS] section that sets SubNetMask, Gateway, "
+                            "DuringTime and RangeIp",
+                            ""});
+  } else if (!report.settingsReadable) {
+    report.hints.push_back(
+        {"settings-file", "it must be a regular file that the launcher's user may read", ""});
+  }
+}
+
 int ExitStatusOf(const Report& report, const Options& options) {
   if (report.component.refused || report.plugin.refused) {
     return kExitUnsafeLibrary;
@@ -702,6 +854,14 @@ std::string Summary(const Report& report) {
 
 }  // namespace
 
+bool LooksLikeDeployment(const fs::path& root) {
+  std::error_code error;
+  return fs::is_directory(root / "bin", error) &&
+         (fs::exists(root / "bin" / kPluginFile, error) ||
+          fs::exists(root / "bin" / kComponentFile, error) ||
+          fs::exists(root / "config" / kSettingsFileName, error));
+}
+
 Report BuildReport(const Options& options) {
   Report report;
   std::error_code error;
@@ -717,6 +877,7 @@ Report BuildReport(const Options& options) {
   int emptyName = 0;
   report.request = Printable(request.BuildRequestText(emptyName));
   CheckPlugin(bin, options, request, report);
+  AddPlaceHints(bin, options, report);
   CheckServer(options, settings, report);
   report.exitStatus = ExitStatusOf(report, options);
   report.summary = Summary(report);

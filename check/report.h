@@ -28,6 +28,7 @@ enum ExitStatus : int {
 
 struct Options {
   std::optional<std::filesystem::path> deployment;  // work from DIR/bin instead of "."
+  std::optional<std::filesystem::path> program;     // this program's file, absolute, when known
   bool loadAnyway = false;                          // load libraries others could swap
   bool registerComponent = false;
   bool runPlugin = false;
@@ -88,6 +89,13 @@ struct ServerReport {
   std::optional<Pair> pair;
 };
 
+// A fix the report knows for what it found.
+struct Hint {
+  std::string about;    // working-folder, settings-file, section or permissions
+  std::string text;     // for a person: what is wrong and what to do
+  std::string command;  // the command that does it (to run as the launcher's user), or ""
+};
+
 // Every text of a report is UTF-8: a path's bytes that are not show as \xNN.
 struct Report {
   std::string binFolder;
@@ -102,10 +110,13 @@ struct Report {
   std::string settingsPath;
   bool settingsExists = false;
   bool settingsReadable = false;
+  // The file's byte-order mark as the launcher's reader takes it: "utf-8" (none; read as UTF-8 on
+  // POSIX), "ansi" (none; read in the ANSI code page on Windows), "utf-8-bom", "utf-16le-bom" or
+  // "utf-16be-bom"; any other start of the file is none. "" when the file was not read.
   std::string encoding;
+  std::string encodingText;  // for a person: the byte-order mark and how the file is read
   bool sectionFound = false;
   std::vector<std::string> sections;  // when [PARAMS] is missing
-  std::string sectionHint;
   std::vector<ValueReport> values;
   std::vector<std::string> settingWarnings;
 
@@ -123,6 +134,8 @@ struct Report {
   std::optional<PluginAnswer> dryRun;  // --server
   std::optional<PluginAnswer> stop;    // --stop-server
 
+  std::vector<Hint> hints;  // in the report's order
+
   int exitStatus = kExitOk;
   std::string summary;  // the last line: what the launcher would do
 };
@@ -132,6 +145,10 @@ struct Report {
 // request to the plugin and --stop-server the stop request. --server sends the status query and
 // the dry run, which change nothing with a plugin that knows them.
 Report BuildReport(const Options& options);
+
+// Whether root looks like a deployment: bin/ holding the component or the plugin, or
+// config/fylDHCPServer.ini beside it.
+bool LooksLikeDeployment(const std::filesystem::path& root);
 
 // The report for a person, one fact per line, ending with the summary line.
 std::string FormatText(const Report& report);

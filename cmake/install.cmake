@@ -1,7 +1,7 @@
 # `cmake --install` in three components:
 #   runtime  the deployment: bin/ (the launcher, the check program when built, the reference
-#            component), config/fylDHCPServer.ini (never over a user's own), log/, the systemd unit
-#            (not on Windows), the README and the licence
+#            component), config/fylDHCPServer.ini (never over a user's own) and its sample, log/,
+#            the systemd unit (not on Windows), the README and the licence
 #   plugin   the reference plugin: bin/mekDHCPPluginu.dll and its own settings file
 #   sdk      what a plugin author builds against: the headers under include/dhcp_launcher/ (the
 #            contract, the DHCP request's names, the request classes, the text conversion), the
@@ -87,6 +87,11 @@ foreach(component runtime plugin)
       COMPONENT ${component})
   endforeach()
 endforeach()
+
+# The launcher's settings as they ship, beside the operator's copy and renewed by every install:
+# what to copy when that copy is lost (the check program names it then).
+install(FILES ${PROJECT_SOURCE_DIR}/reference/demo/fylDHCPServer.ini DESTINATION config
+        RENAME fylDHCPServer.ini.sample COMPONENT runtime)
 
 # The plugin writes its log to ../log; it creates the folder when missing, but an installed
 # deployment has it from the start. The state folder ../run is left to the plugin. lab/ is not

@@ -2,9 +2,11 @@
 // bits, folder by folder along the way the system follows to a file.
 #include "check/permissions.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <deque>
 #include <string>
@@ -42,12 +44,43 @@ std::string DescribeFolder(const struct stat& info) {
                                                                       : Describe(info);
 }
 
+// The current user's name, or its number when it has none.
+std::string CurrentUser() {
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::array<char, 4096> buffer{};
+  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr) {
+    return found->pw_name;
+  }
+  return std::to_string(geteuid());
+}
+
+// The commands that make what info describes safe: the current user owns it (chown -h for a link,
+// which would otherwise change what it points to), and neither its group nor others may write it.
+// A folder with the sticky bit is shared on purpose (as /tmp): its write permission is left to the
+// operator.
+std::vector<std::string> FixesFor(const struct stat& info) {
+  std::vector<std::string> fixes;
+  const bool link = S_ISLNK(info.st_mode);
+  if (info.st_uid != 0 && info.st_uid != geteuid()) {
+    fixes.push_back((link ? "chown -h " : "chown ") + CurrentUser());
+  }
+  const bool group = (info.st_mode & S_IWGRP) != 0;
+  const bool others = (info.st_mode & S_IWOTH) != 0;
+  const bool sticky = S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0;
+  if (!link && !sticky && (group || others)) {
+    fixes.push_back(std::string("chmod ") + (group ? "g" : "") + (others ? "o" : "") + "-w");
+  }
+  return fixes;
+}
+
 void CheckFolder(const std::string& folder, std::vector<PathProblem>& problems) {
   struct stat info {};
   if (lstat(folder.c_str(), &info) == 0) {
     std::string who = DescribeFolder(info);
     if (!who.empty()) {
-      problems.push_back({folder, std::move(who)});
+      problems.push_back({folder, std::move(who), FixesFor(info)});
     }
   }
 }
@@ -65,7 +98,7 @@ std::string PermissionsRule() {
          "and folder on its way are safe";
 }
 
-bool OthersCanWrite(const fs::path& path, std::string& who) {
+bool OthersCanWrite(const fs::path& path, std::string& who, std::vector<std::string>& fixes) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {
     return false;
@@ -75,6 +108,7 @@ bool OthersCanWrite(const fs::path& path, std::string& who) {
     return false;
   }
   who = std::move(found);
+  fixes = FixesFor(info);
   return true;
 }
 
@@ -128,8 +162,10 @@ bool SafeToOpen(const fs::path& path, std::vector<PathProblem>& problems) {
     if (S_ISLNK(info.st_mode)) {
       // A sticky folder that others may write still lets a link's owner replace the link.
       if (info.st_uid != 0 && info.st_uid != geteuid()) {
-        problems.push_back({next, "a link that belongs to uid " + std::to_string(info.st_uid) +
-                                      ", who is neither root nor you"});
+        problems.push_back({next,
+                            "a link that belongs to uid " + std::to_string(info.st_uid) +
+                                ", who is neither root nor you",
+                            FixesFor(info)});
       }
       const fs::path target = fs::read_symlink(next, error);
       if (error || ++links > kMaxLinks) {
@@ -144,7 +180,7 @@ bool SafeToOpen(const fs::path& path, std::vector<PathProblem>& problems) {
     }
     std::string who = rest.empty() ? Describe(info) : DescribeFolder(info);
     if (!who.empty()) {
-      problems.push_back({next, std::move(who)});
+      problems.push_back({next, std::move(who), FixesFor(info)});
     }
     at = next;
   }

@@ -15,7 +15,8 @@ std::string PermissionsRule() {
          "Security properties)";
 }
 
-bool OthersCanWrite(const std::filesystem::path& /*path*/, std::string& /*who*/) {
+bool OthersCanWrite(const std::filesystem::path& /*path*/, std::string& /*who*/,
+                    std::vector<std::string>& /*fixes*/) {
   return false;
 }
 

@@ -52,6 +52,11 @@ struct EngineResult {
 // kNoEngine. Never throws but std::bad_alloc.
 EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settings);
 
+// The end of an answer that started no server (Engine=check), telling the operator how to make the
+// plugin serve: the settings to set, or, where no engine runs (Windows), that none can serve
+// there. One clause, lower case first, ending with ".". Never throws but std::bad_alloc.
+std::u16string HowToServe();
+
 // What the plugin knows of the DHCP server this deployment started.
 struct ServerStatus {
   bool known = false;  // whether the plugin could look; when not, the result's message says why

@@ -7,6 +7,7 @@
 
 #include "engine.h"
 #include "platform/profile.h"
+#include "platform/shown_path.h"
 #include "platform/text.h"
 #include "settings_check.h"
 
@@ -251,8 +252,8 @@ PluginConfig ReadPluginConfig(const std::u16string& path) {
   } else if (named != std::end(kEngineNames)) {
     config.engine = named->kind;
   } else {
-    config.fault = u"Engine \"" + QuoteForMessage(config.engineText) +
-                   u"\" in [ENGINE] of ..\\config\\mekDHCPPluginu.ini is not known; write " +
+    config.fault = u"Engine \"" + QuoteForMessage(config.engineText) + u"\" in [ENGINE] of " +
+                   platform::ShownPath(kPluginConfigPath) + u" is not known; write " +
                    KnownEngines() + u".";
     return config;
   }
@@ -260,8 +261,8 @@ PluginConfig ReadPluginConfig(const std::u16string& path) {
   if (Lower(logPackets) == u"yes") {
     config.logPackets = true;
   } else if (!logPackets.empty() && Lower(logPackets) != u"no") {
-    config.fault = u"LogPackets \"" + QuoteForMessage(logPackets) +
-                   u"\" in [ENGINE] of ..\\config\\mekDHCPPluginu.ini is neither yes nor no.";
+    config.fault = u"LogPackets \"" + QuoteForMessage(logPackets) + u"\" in [ENGINE] of " +
+                   platform::ShownPath(kPluginConfigPath) + u" is neither yes nor no.";
     return config;
   }
   for (const EngineName& entry : kEngineNames) {
@@ -271,7 +272,7 @@ PluginConfig ReadPluginConfig(const std::u16string& path) {
     if (!program || (!value.empty() && value.front() != u'/')) {
       config.fault =
           std::u16string(entry.programKey) + u" \"" + QuoteForMessage(value) +
-          u"\" in [ENGINE] of ..\\config\\mekDHCPPluginu.ini is not " +
+          u"\" in [ENGINE] of " + platform::ShownPath(kPluginConfigPath) + u" is not " +
           (program ? u"an absolute path; engines are never looked up on PATH." : u"a usable path.");
       return config;
     }

@@ -34,10 +34,6 @@ DhcpSettings SettingsOf(const CPluginRequest& request) {
           ParamOf(request, kDuringTimeKey), ParamOf(request, kRangeIpKey)};
 }
 
-constexpr char16_t kToServe[] =
-    u"to serve, set Engine (auto, dnsmasq or kea) and Interface in [ENGINE] of "
-    u"..\\config\\mekDHCPPluginu.ini.";
-
 // The answer with Engine=check: nothing changes, and it says whether the server an earlier run
 // started still runs.
 std::u16string CheckOnlyMessage(const std::u16string& accepted, const PluginConfig& config) {
@@ -45,14 +41,14 @@ std::u16string CheckOnlyMessage(const std::u16string& accepted, const PluginConf
   const EngineResult looked = QueryEngine(config, nullptr, status);
   std::u16string message = accepted + u" Engine=check: nothing was started or stopped";
   if (!status.known) {
-    return message + u". " + looked.message + u" To stop a server, set Engine=off; " + kToServe;
+    return message + u". " + looked.message + u" To stop a server, set Engine=off; " + HowToServe();
   }
   if (!status.running) {
-    return message + u", and no DHCP server of this deployment runs; " + kToServe;
+    return message + u", and no DHCP server of this deployment runs; " + HowToServe();
   }
   return message + u". The DHCP server started before still runs with its earlier settings: " +
          (status.engineName.empty() ? u"" : status.engineName + u", ") + u"pid " +
-         DecimalText(status.pid) + u". To stop it, set Engine=off; " + kToServe;
+         DecimalText(status.pid) + u". To stop it, set Engine=off; " + HowToServe();
 }
 
 // Engine=off, and its dry run: stops the server an earlier run started, whatever the settings.

@@ -1,6 +1,7 @@
 // End-to-end tests of dhcp-launcher-check: the built program run in staged deployments.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -73,21 +74,24 @@ class Deployment : public test_deployment::Deployment {
 
   fs::path Root() const { return SettingsFile().parent_path().parent_path(); }
 
-  // Runs the check program in bin/ with arguments, its output (stdout and stderr) captured. On
-  // POSIX a run that has not ended after seconds is stopped and ends with kTimedOut, so that a
-  // check that hangs fails its test instead of blocking the suite.
-  Outcome Check(const std::string& arguments, [[maybe_unused]] int seconds = 120) const {
-    const fs::path bin = Root() / "bin";
+  // Runs the check program of bin/ with arguments in the folder from (relative to the root), its
+  // output (stdout and stderr) captured. On POSIX a run that has not ended after seconds is
+  // stopped and ends with kTimedOut, so that a check that hangs fails its test instead of blocking
+  // the suite.
+  Outcome Check(const std::string& arguments, [[maybe_unused]] int seconds = 120,
+                const std::string& from = "bin") const {
+    const fs::path folder = Root() / from;
+    const fs::path program = Root() / "bin" / kCheck.filename();
     const fs::path output = Root() / "output.txt";
     const std::string record = (Root() / "log" / RecordFileName()).string();
 #ifdef _WIN32
     _putenv_s(test_support::kRecordFileVariable, record.c_str());
-    const std::string command = "cd /d \"" + bin.string() + "\" && " + kCheck.filename().string() +
-                                " " + arguments + " > \"" + output.string() + "\" 2>&1";
+    const std::string command = "cd /d \"" + folder.string() + "\" && \"" + program.string() +
+                                "\" " + arguments + " > \"" + output.string() + "\" 2>&1";
 #else
     setenv(test_support::kRecordFileVariable, record.c_str(), 1);
-    const std::string command = "cd '" + bin.string() + "' && timeout -k 5 " +
-                                std::to_string(seconds) + " ./" + kCheck.filename().string() + " " +
+    const std::string command = "cd '" + folder.string() + "' && timeout -k 5 " +
+                                std::to_string(seconds) + " '" + program.string() + "' " +
                                 arguments + " > '" + output.string() + "' 2>&1";
 #endif
     Outcome outcome;
@@ -111,10 +115,14 @@ class Deployment : public test_deployment::Deployment {
 constexpr int kNarrowByteStatus = check::kExitOk;
 constexpr char kNarrowByteReason[] = "ok";
 constexpr char kNarrowByteText[] = "read in the ANSI code page";
+constexpr char kUnmarked[] = "ansi";
+constexpr char kCopy[] = "copy ";
 #else
 constexpr int kNarrowByteStatus = check::kExitSetting;
 constexpr char kNarrowByteReason[] = "not-text";
 constexpr char kNarrowByteText[] = "255.255.255.\\xFF";
+constexpr char kUnmarked[] = "utf-8";
+constexpr char kCopy[] = "cp ";
 #endif
 
 std::vector<std::string> Reasons(const json& report) {
@@ -125,9 +133,28 @@ std::vector<std::string> Reasons(const json& report) {
   return reasons;
 }
 
+// The JSON report's hints as "about: text" and, for one with a command, "about: command".
+std::vector<std::string> Hints(const json& report) {
+  std::vector<std::string> hints;
+  for (const json& hint : report["hints"]) {
+    hints.push_back(hint["about"].get<std::string>() + ": " + hint["text"].get<std::string>());
+    if (!hint["command"].is_null()) {
+      hints.push_back(hint["about"].get<std::string>() + ": " + hint["command"].get<std::string>());
+    }
+  }
+  return hints;
+}
+
+// Whether one of texts begins with start.
+bool HasStart(const std::vector<std::string>& texts, const std::string& start) {
+  return std::any_of(texts.begin(), texts.end(),
+                     [&](const std::string& text) { return text.starts_with(start); });
+}
+
 TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
   const std::string ok = "ok";
   const std::vector<std::string> allOk = {ok, ok, ok, ok};
+  const std::vector<std::string> allMissing(4, "missing-file");
   const std::string tooLong(200, '7');  // one byte more than the launcher's 199
   // kLinkLoop: a plugin file that links to itself, which the system cannot look at.
   enum Plugin { kNoPlugin, kRecorder, kNotALibrary, kLinkLoop };
@@ -138,29 +165,41 @@ TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
     Plugin plugin;
     int status;
     std::vector<std::string> reasons;
-    std::string text;  // what the text report must say
+    std::string text;      // what the text report must say
+    const char* encoding;  // the JSON report's, nullptr for null
     std::size_t warnings = 0;
+    std::string hint = "";     // the start of the one hint ("about: text") or of its command
+    std::string from = "bin";  // the working folder, relative to the deployment
+    bool sample = false;       // config/fylDHCPServer.ini.sample lies beside the settings file
   };
   const std::string mixed =
       "[params]\nSubNetMask=255.255.255.0\nGateway=a@b\nDuringTime=" + tooLong +
       "\nRangeIp=\"@1@\"\nGateway=1.2.3.4\n[PARAMS]\nGateway=1.2.3.4\n";
+  const std::string wrongFolder =
+      "working-folder: the working folder is not a deployment's bin/ folder";
   std::vector<Case> cases = {
-      {"sound", kSoundFile, &kComponent, kRecorder, check::kExitOk, allOk,
-       "send all four settings"},
+      {"sound", kSoundFile, &kComponent, kRecorder, check::kExitOk, allOk, "send all four settings",
+       kUnmarked},
       {"no settings file", std::nullopt, &kComponent, kRecorder, check::kExitSettingsFile,
-       std::vector<std::string>(4, "missing-file"), "exists: no"},
+       allMissing, "exists: no", nullptr, 0, "settings-file: create it with a [PARAMS] section"},
+      {"no settings file, its sample beside it", std::nullopt, &kComponent, kRecorder,
+       check::kExitSettingsFile, allMissing, "fylDHCPServer.ini.sample", nullptr, 0,
+       "settings-file: "s + kCopy, "bin", true},
       {"a folder for a settings file", "", &kComponent, kRecorder, check::kExitSettingsFile,
-       std::vector<std::string>(4, "unreadable"), "readable: no"},
+       std::vector<std::string>(4, "unreadable"), "readable: no", nullptr, 0,
+       "settings-file: it must be a regular file"},
       {"[PARAM]", "[PARAM]\nSubNetMask=255.255.255.0\n", &kComponent, kRecorder,
        check::kExitSettingsFile, std::vector<std::string>(4, "missing-section"),
-       "did you mean [PARAMS] for [PARAM]?"},
+       "hint: did you mean [PARAMS] for [PARAM]?", kUnmarked, 0,
+       "section: did you mean [PARAMS] for [PARAM]?"},
       {"Gatway",
        "[PARAMS]\nSubNetMask=1\nGatway=2\nDuringTime=3\nRangeIp=4\n",
        &kComponent,
        kRecorder,
        check::kExitSetting,
        {ok, "missing-key", ok, ok},
-       "did you mean Gateway?"},
+       "did you mean Gateway?",
+       kUnmarked},
       {"@, too long, marker, duplicate",
        mixed,
        &kComponent,
@@ -168,6 +207,7 @@ TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
        check::kExitSetting,
        {ok, "holds-at", "too-long", "marker"},
        "[PARAMS] appears 2 times",
+       kUnmarked,
        2},
       {"a byte that is not UTF-8",
        "[PARAMS]\nSubNetMask=255.255.255.\xFF\nGateway=1\nDuringTime=2\nRangeIp=3\n",
@@ -175,26 +215,37 @@ TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
        kRecorder,
        kNarrowByteStatus,
        {kNarrowByteReason, ok, ok, ok},
-       kNarrowByteText},
+       kNarrowByteText,
+       kUnmarked},
       {"UTF-16LE",
        "\xFF\xFE[\0P\0A\0R\0A\0M\0S\0]\0\n\0S\0u\0b\0N\0e\0t\0M\0a\0s\0k\0=\0\x31\0\0\xD8"s,
        &kComponent,
        kRecorder,
        check::kExitSetting,
        {"not-text", "missing-key", "missing-key", "missing-key"},
-       "UTF-16LE (byte-order mark FF FE)"},
-      {"no component", kSoundFile, nullptr, kRecorder, check::kExitComponent, allOk,
-       "exit code -2"},
+       "UTF-16LE (byte-order mark FF FE)",
+       "utf-16le-bom"},
+      // Windows' reader takes the mark for text of the first line: a comment line takes it here.
+      {"a UTF-8 mark", "\xEF\xBB\xBF; sound\n"s + kSoundFile, &kComponent, kRecorder,
+       check::kExitOk, allOk, "byte-order mark EF BB BF", "utf-8-bom"},
+      {"no component", kSoundFile, nullptr, kRecorder, check::kExitComponent, allOk, "exit code -2",
+       kUnmarked},
       {"no DllRegisterServer", kSoundFile, &kComponentWithoutEntryPoint, kRecorder,
-       check::kExitComponent, allOk, "exit code -3"},
+       check::kExitComponent, allOk, "exit code -3", kUnmarked},
       {"no plugin", kSoundFile, &kComponent, kNoPlugin, check::kExitPlugin, allOk,
-       "not in the working directory"},
+       "not in the working directory", kUnmarked},
       {"a plugin that is not a library", kSoundFile, &kComponent, kNotALibrary, check::kExitPlugin,
-       allOk, "loads: no: it is not a library"},
+       allOk, "loads: no: it is not a library", kUnmarked},
+      // Run from the deployment's top or from config/, the program's own deployment is meant.
+      {"run from the deployment's top", kSoundFile, &kComponent, kRecorder,
+       check::kExitSettingsFile, allMissing, "hint: the working folder is not", nullptr, 0,
+       wrongFolder, ""},
+      {"run from config/", kSoundFile, &kComponent, kRecorder, check::kExitPlugin, allOk,
+       "--deployment ", kUnmarked, 0, wrongFolder, "config"},
   };
 #ifndef _WIN32
   cases.push_back({"a plugin file that links to itself", kSoundFile, &kComponent, kLinkLoop,
-                   check::kExitPlugin, allOk, "not in the working directory"});
+                   check::kExitPlugin, allOk, "not in the working directory", kUnmarked});
 #endif
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -214,13 +265,16 @@ TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
     } else if (c.settings.has_value()) {
       deployment.WriteSettings(*c.settings);
     }
+    if (c.sample) {
+      std::ofstream(deployment.Root() / "config" / "fylDHCPServer.ini.sample") << kSoundFile;
+    }
     const auto tree = deployment.TreeOutsideLog();
 
-    const Outcome text = deployment.Check("");
+    const Outcome text = deployment.Check("", 120, c.from);
     EXPECT_EQ(text.status, c.status) << text.output;
     EXPECT_NE(text.output.find(c.text), std::string::npos) << text.output;
 
-    const Outcome outcome = deployment.Check("--json");
+    const Outcome outcome = deployment.Check("--json", 120, c.from);
     EXPECT_EQ(outcome.status, c.status);
     const json report = json::parse(outcome.output, nullptr, false);
     ASSERT_FALSE(report.is_discarded()) << outcome.output;
@@ -228,13 +282,33 @@ TEST(Check, ReportsEveryReasonWithItsExitStatusAndChangesNothing) {
     EXPECT_EQ(report["ok"], c.status == check::kExitOk);
     EXPECT_EQ(report["component"]["loads"], c.component != nullptr);
     EXPECT_EQ(report["component"]["entry_point"], c.component == &kComponent);
-    EXPECT_EQ(report["plugin"]["loads"], c.plugin == kRecorder);
-    EXPECT_EQ(report["plugin"]["found"], c.plugin == kRecorder || c.plugin == kNotALibrary);
+    EXPECT_EQ(report["plugin"]["loads"], c.plugin == kRecorder && c.from == "bin");
+    EXPECT_EQ(report["plugin"]["found"],
+              (c.plugin == kRecorder || c.plugin == kNotALibrary) && c.from == "bin");
     EXPECT_FALSE(report["plugin"].contains("status"));
-    for (const char* field : {"path", "exists", "encoding", "section_found"}) {
+    for (const char* field : {"path", "exists", "section_found"}) {
       EXPECT_TRUE(report["settings"].contains(field)) << field;
     }
-    EXPECT_EQ(report["warnings"].size(), c.warnings) << report["warnings"];
+    EXPECT_EQ(report["settings"]["encoding"],
+              c.encoding == nullptr ? json(nullptr) : json(c.encoding));
+    if (c.from == "bin") {  // else the folder above the working folder is the temporary one
+      EXPECT_EQ(report["warnings"].size(), c.warnings) << report["warnings"];
+    }
+    const std::vector<std::string> hints = Hints(report);
+    if (c.hint.empty()) {
+      EXPECT_EQ(hints, std::vector<std::string>{});
+    } else {
+      EXPECT_EQ(report["hints"].size(), 1U) << report["hints"];
+      EXPECT_TRUE(HasStart(hints, c.hint)) << c.hint << " not in " << report["hints"];
+    }
+    if (c.from != "bin") {
+      // The command checks the deployment meant, by this very program.
+      const std::string command = report["hints"][0]["command"];
+      EXPECT_NE(command.find(kCheck.filename().string() + " --deployment "), std::string::npos);
+      EXPECT_TRUE(command.ends_with(deployment.Root().filename().string()) ||
+                  command.ends_with(deployment.Root().filename().string() + "'"))
+          << command;
+    }
 
     // Without --register and --run-plugin nothing is called and nothing is written.
     EXPECT_EQ(deployment.RecordedLines(), std::vector<std::string>{});
@@ -281,9 +355,11 @@ TEST(Check, DoesNotLoadALibraryOthersCanWrite) {
   const fs::path plugin = deployment.Root() / "bin" / "mekDHCPPluginu.dll";
   fs::permissions(plugin, fs::perms::others_write, fs::perm_options::add);
   fs::permissions(deployment.Root() / "config", fs::perms::group_write, fs::perm_options::add);
-  deployment.WritePluginSettings("StateFolder=..\\state\n");
-  fs::create_directory(deployment.Root() / "state");
-  fs::permissions(deployment.Root() / "state", fs::perms::others_write, fs::perm_options::add);
+  // A state folder whose name a shell would split: its fix quotes it.
+  deployment.WritePluginSettings("StateFolder=..\\it's state\n");
+  const fs::path state = deployment.Root() / "it's state";
+  fs::create_directory(state);
+  fs::permissions(state, fs::perms::others_write, fs::perm_options::add);
 
   const Outcome refused = deployment.Check("--json --run-plugin");
   EXPECT_EQ(refused.status, check::kExitUnsafeLibrary);
@@ -293,6 +369,17 @@ TEST(Check, DoesNotLoadALibraryOthersCanWrite) {
   EXPECT_EQ(report["plugin"]["loads"], false);
   ASSERT_EQ(report["warnings"].size(), 3U) << report["warnings"];
   EXPECT_NE(report["warnings"][0].get<std::string>().find("anyone can write it"),
+            std::string::npos);
+  // Each warning comes with the command that fixes it; the state folder's is the plugin's own.
+  const std::string quotedState = "'" + deployment.Root().string() + "/it'\\''s state'";
+  EXPECT_EQ(Hints(report), (std::vector<std::string>{
+                               "permissions: " + report["warnings"][0].get<std::string>(),
+                               "permissions: chmod o-w " + plugin.string(),
+                               "permissions: " + report["warnings"][1].get<std::string>(),
+                               "permissions: chmod g-w " + (deployment.Root() / "config").string(),
+                               "permissions: " + report["warnings"][2].get<std::string>(),
+                               "permissions: chmod 700 " + quotedState}));
+  EXPECT_NE(deployment.Check("").output.find("\n    fix: chmod 700 " + quotedState + "\n"),
             std::string::npos);
   EXPECT_EQ(deployment.RecordedLines(), std::vector<std::string>{});
 
@@ -315,6 +402,16 @@ TEST(Check, WorksFromAnotherFolderWithDeployment) {
   ASSERT_FALSE(report.is_discarded()) << outcome.output;
   EXPECT_EQ(fs::path(report["component"]["path"].get<std::string>()),
             (deployment.Root() / "bin" / "fylDHCPD.dll"));
+
+  // A deployment's bin/ or config/ given in its place: the deployment is named.
+  for (const char* folder : {"bin", "config"}) {
+    const Outcome wrong =
+        elsewhere.Check("--deployment \"" + (deployment.Root() / folder).string() + "\"");
+    EXPECT_EQ(wrong.status, check::kExitUsage) << wrong.output;
+    EXPECT_NE(wrong.output.find("is a deployment: --deployment " + deployment.Root().string()),
+              std::string::npos)
+        << wrong.output;
+  }
 }
 
 #ifndef _WIN32
@@ -360,25 +457,27 @@ TEST(Check, LoadsNoLibraryThatAFolderOrLinkOnItsWayLetsOthersSwap) {
     int status;
     bool componentRefused;
     const char* warned;  // what a warning names, relative to outside ("" outside itself)
+    const char* fix;     // the command that fixes it, less that path
   };
   const std::vector<Case> cases = {
-      {"a sound deployment", kPrivate, kPrivate, kNone, false, check::kExitOk, false, nullptr},
+      {"a sound deployment", kPrivate, kPrivate, kNone, false, check::kExitOk, false, nullptr,
+       nullptr},
       {"a folder above it that others may write", kShared, kPrivate, kNone, false,
-       check::kExitUnsafeLibrary, true, ""},
+       check::kExitUnsafeLibrary, true, "", "chmod go-w"},
       {"a folder above it that its group may write", kGroupWritable, kPrivate, kNone, false,
-       check::kExitUnsafeLibrary, true, ""},
+       check::kExitUnsafeLibrary, true, "", "chmod g-w"},
       {"a folder above it that others may write, with the sticky bit", kSticky, kPrivate, kNone,
-       false, check::kExitOk, false, nullptr},
+       false, check::kExitOk, false, nullptr, nullptr},
       {"a plugin linked from a folder others may write", kPrivate, kShared, kLinkPlugin, false,
-       check::kExitUnsafeLibrary, false, "shared"},
+       check::kExitUnsafeLibrary, false, "shared", "chmod go-w"},
       {"a plugin linked from a sticky folder", kPrivate, kSticky, kLinkPlugin, false,
-       check::kExitOk, false, nullptr},
+       check::kExitOk, false, nullptr, nullptr},
       {"a plugin linked through a link in a folder others may write", kPrivate, kShared,
-       kLinkPluginThroughShared, false, check::kExitUnsafeLibrary, false, "shared"},
+       kLinkPluginThroughShared, false, check::kExitUnsafeLibrary, false, "shared", "chmod go-w"},
       {"a deployment root that another user owns", kPrivate, kPrivate, kOtherOwner, true,
-       check::kExitUnsafeLibrary, true, "deployment"},
+       check::kExitUnsafeLibrary, true, "deployment", "chown root"},
       {"a link that another user owns in a sticky folder", kPrivate, kSticky, kOtherOwnsLink, true,
-       check::kExitUnsafeLibrary, false, "shared/link.dll"},
+       check::kExitUnsafeLibrary, false, "shared/link.dll", "chown -h root"},
   };
   const bool otherUsers = MayPlayOtherUsers();
   for (const Case& c : cases) {
@@ -430,11 +529,16 @@ TEST(Check, LoadsNoLibraryThatAFolderOrLinkOnItsWayLetsOthersSwap) {
     for (const json& warning : report["warnings"]) {
       warnings += warning.get<std::string>() + "\n";
     }
+    const std::vector<std::string> hints = Hints(report);
     if (c.warned == nullptr) {
       EXPECT_EQ(warnings, "");
+      EXPECT_EQ(hints, std::vector<std::string>{});
     } else {
-      const std::string named = (*c.warned != '\0' ? outside / c.warned : outside).string() + ": ";
-      EXPECT_NE(warnings.find(named), std::string::npos) << named << " not in\n" << warnings;
+      const std::string named = (*c.warned != '\0' ? outside / c.warned : outside).string();
+      EXPECT_NE(warnings.find(named + ": "), std::string::npos) << named << " not in\n" << warnings;
+      const std::string fix = "permissions: " + std::string(c.fix) + " " + named;
+      EXPECT_NE(std::find(hints.begin(), hints.end(), fix), hints.end())
+          << fix << " not in " << report["hints"];
     }
     // The plugin was called only where nothing stood in the way.
     EXPECT_EQ(runner.RecordedLines().empty(), refused);

@@ -19,7 +19,8 @@ foreach(input BUILD_DIR WORK_DIR SOURCE_DIR VERSION)
 endforeach()
 
 # The files of each component, relative to the deployment.
-set(files_runtime bin/dhcp-launcher${EXECUTABLE_SUFFIX} bin/fylDHCPD.dll config/fylDHCPServer.ini)
+set(files_runtime bin/dhcp-launcher${EXECUTABLE_SUFFIX} bin/fylDHCPD.dll config/fylDHCPServer.ini
+                  config/fylDHCPServer.ini.sample)
 if(WITH_CHECK)
   list(APPEND files_runtime bin/dhcp-launcher-check${EXECUTABLE_SUFFIX})
 endif()

@@ -3,6 +3,9 @@
 
 #include <array>
 
+#include "platform/shown_path.h"
+#include "plugin_config.h"
+
 namespace dhcp_plugin {
 
 namespace {
@@ -18,6 +21,11 @@ constexpr milliseconds kTestWait{10000};
 std::span<const DhcpEngine* const> Engines() {
   static const std::array<const DhcpEngine*, 2> engines{&KeaEngine(), &DnsmasqEngine()};
   return engines;
+}
+
+std::u16string HowToServe() {
+  return u"to serve, set Engine (auto, dnsmasq or kea) and Interface in [ENGINE] of " +
+         platform::ShownPath(kPluginConfigPath) + u".";
 }
 
 const DhcpEngine* FindEngine(EngineKind kind) {

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/shown_path.h"
+#include "plugin_config.h"
 #include "state_folder.h"
 
 namespace dhcp_plugin {
@@ -92,9 +94,9 @@ EngineResult CheckInterface(const std::u16string& name, const ServeSettings& set
   const std::vector<std::string> fitting = InterfacesInSubnet(Ipv4Addresses(), settings);
   if (name.empty()) {
     return Fail(kInterfaceMissing,
-                u"Interface is not set in [ENGINE] of ..\\config\\mekDHCPPluginu.ini; name the "
-                u"one interface to serve, which must hold an address in " +
-                    subnet + u" (" + FittingInterfacesText(fitting) + u"). Nothing was started.");
+                u"Interface is not set in [ENGINE] of " + platform::ShownPath(kPluginConfigPath) +
+                    u"; name the one interface to serve, which must hold an address in " + subnet +
+                    u" (" + FittingInterfacesText(fitting) + u"). Nothing was started.");
   }
   if (!IsPlainInterfaceName(name)) {
     return Fail(kInterfaceMalformed, u"Interface \"" + QuoteForMessage(name) +

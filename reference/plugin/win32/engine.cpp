@@ -11,6 +11,10 @@ constexpr char16_t kNoEngineHere[] =
 
 }  // namespace
 
+std::u16string HowToServe() {
+  return std::u16string(kNoEngineHere) + u", so the plugin only checks the settings here.";
+}
+
 EngineResult StartEngine(const PluginConfig& /*config*/, const ServeSettings& /*settings*/) {
   return {kNoEngine, u"The settings are sound, but " + std::u16string(kNoEngineHere) +
                          u"; nothing was started."};
