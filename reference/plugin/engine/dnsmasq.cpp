@@ -22,14 +22,6 @@ namespace {
 constexpr char kPidName[] = "dnsmasq.pid";
 // The shortest lease dnsmasq hands out; a shorter DuringTime is raised to it.
 constexpr std::uint64_t kMinLeaseSeconds = 120;
-// The longest hardware address and client identifier its lease file holds.
-constexpr std::size_t kMaxHardwareBytes = 16;
-constexpr std::size_t kMaxClientIdBytes = 255;
-
-std::string Quad(Ipv4 address) {
-  return std::to_string(address >> 24U) + "." + std::to_string((address >> 16U) & 0xFFU) + "." +
-         std::to_string((address >> 8U) & 0xFFU) + "." + std::to_string(address & 0xFFU);
-}
 
 bool Holds(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;

@@ -43,17 +43,10 @@ constexpr double kLeaseReuseShare = 0.25;
 constexpr char kLeaseHeader[] =
     "address,hwaddr,client_id,valid_lifetime,expire,subnet_id,fqdn_fwd,fqdn_rev,hostname,state,"
     "user_context";
-constexpr std::size_t kMaxHardwareBytes = 16;
-constexpr std::size_t kMaxClientIdBytes = 255;
 // Kea refuses a record whose client identifier is shorter, and so loses its lease.
 constexpr std::size_t kMinClientIdBytes = 2;
 constexpr std::int64_t kMaxLifetime = 0xFFFFFFFE;  // 0xFFFFFFFF means "infinite"
 constexpr std::int64_t kInfiniteLifetime = 0xFFFFFFFF;
-
-std::string Quad(Ipv4 address) {
-  return std::to_string(address >> 24U) + "." + std::to_string((address >> 16U) & 0xFFU) + "." +
-         std::to_string((address >> 8U) & 0xFFU) + "." + std::to_string(address & 0xFFU);
-}
 
 bool Holds(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <string>
 
+#include "leases.h"
+
 namespace dhcp_plugin {
 
 namespace {
@@ -23,11 +25,6 @@ constexpr std::size_t kLongestState = 32;
 
 std::string Narrow(std::u16string_view text) {
   return {text.begin(), text.end()};
-}
-
-std::string Quad(Ipv4 address) {
-  return std::to_string(address >> 24U) + "." + std::to_string((address >> 16U) & 0xFFU) + "." +
-         std::to_string((address >> 8U) & 0xFFU) + "." + std::to_string(address & 0xFFU);
 }
 
 // Kea's name of each peer: the Role names, which also make the client classes "HA_primary" and

@@ -65,6 +65,11 @@ std::optional<Ipv4> ParseAddress(std::string_view text) {
   return ParseDottedQuad(std::u16string(text.begin(), text.end()));
 }
 
+std::string Quad(Ipv4 address) {
+  return std::to_string(address >> 24U) + "." + std::to_string((address >> 16U) & 0xFFU) + "." +
+         std::to_string((address >> 8U) & 0xFFU) + "." + std::to_string(address & 0xFFU);
+}
+
 std::optional<std::int64_t> ParseDecimal(std::string_view text) {
   if (text.empty() || text.size() > kMaxDigits) {
     return std::nullopt;

@@ -24,8 +24,15 @@ std::optional<std::string> ParseHexBytes(std::string_view text, std::size_t maxB
 // The number of bytes of a text in Lease's hex form.
 std::size_t HexByteCount(std::string_view hex);
 
+// The longest hardware address and client identifier a lease file holds, in bytes.
+inline constexpr std::size_t kMaxHardwareBytes = 16;
+inline constexpr std::size_t kMaxClientIdBytes = 255;
+
 // A strict dotted quad (as ParseDottedQuad), as engines write addresses.
 std::optional<Ipv4> ParseAddress(std::string_view text);
+
+// address as a dotted quad, as engines' lease files and configurations write it.
+std::string Quad(Ipv4 address);
 
 // A decimal number of 1 to 18 ASCII digits and nothing else.
 std::optional<std::int64_t> ParseDecimal(std::string_view text);

@@ -41,15 +41,6 @@ EngineResult Fail(int code, std::u16string message) {
   return {code, std::move(message)};
 }
 
-// "0755": the permission bits as chmod takes them.
-std::u16string ModeText(std::uint32_t mode) {
-  std::u16string text = u"0";
-  for (int shift = 6; shift >= 0; shift -= 3) {
-    text += static_cast<char16_t>(u'0' + ((mode >> static_cast<unsigned>(shift)) & 7U));
-  }
-  return text;
-}
-
 std::optional<std::uint64_t> Hex(std::string_view text) {
   if (text.empty() || text.size() > 16) {
     return std::nullopt;

@@ -28,15 +28,6 @@ EngineResult Fail(int code, std::u16string message) {
   return {code, std::move(message)};
 }
 
-// "0755": the permission bits as chmod takes them.
-std::u16string ModeText(std::uint32_t mode) {
-  std::u16string text = u"0";
-  for (int shift = 6; shift >= 0; shift -= 3) {
-    text += static_cast<char16_t>(u'0' + ((mode >> static_cast<unsigned>(shift)) & 7U));
-  }
-  return text;
-}
-
 bool IsPathCharacter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
          c == '.' || c == '-' || c == '/' || c == '+';
@@ -67,6 +58,14 @@ std::string WouldBeMade(const std::string& path) {
 }
 
 }  // namespace
+
+std::u16string ModeText(std::uint32_t mode) {
+  std::u16string text = u"0";
+  for (int shift = 6; shift >= 0; shift -= 3) {
+    text += static_cast<char16_t>(u'0' + ((mode >> static_cast<unsigned>(shift)) & 7U));
+  }
+  return text;
+}
 
 std::u16string Quoted(std::string_view text) {
   return u"\"" + QuoteForMessage(WidenText(text)) + u"\"";

@@ -46,6 +46,9 @@ EngineResult TakeLock(const StateFolder& folder, Fd& lock);
 // a file a mode of its own (dnsmasq's log 0660, Kea's logger lock 0660).
 void KeepToOwner(const StateFolder& folder);
 
+// "0755": the permission bits of mode as chmod takes them.
+std::u16string ModeText(std::uint32_t mode);
+
 // Reads the file name in the open folder (not following a link), up to kReadLimit bytes.
 bool ReadFileAt(int folder, const char* name, std::string& text);
 
