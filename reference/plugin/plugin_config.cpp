@@ -53,18 +53,14 @@ std::optional<std::filesystem::path> NativePath(std::u16string text) {
 
 // "check, off, auto, dnsmasq or kea": every value Engine may take.
 std::u16string KnownEngines() {
-  std::u16string list = u"check, off, auto";
-  for (std::size_t i = 0; i < std::size(kEngineNames); ++i) {
-    list +=
-        (i + 1 == std::size(kEngineNames) ? u" or " : u", ") + std::u16string(kEngineNames[i].name);
-  }
-  return list;
+  return u"check, off, " + ServingEngineValues();
 }
 
-// "KEY \"VALUE\" in [HA] of ..\config\mekDHCPPluginu.ini": the start of a sentence about a value.
+// "KEY \"VALUE\" in [HA] of ../config/mekDHCPPluginu.ini" (as the platform writes the path): the
+// start of a sentence about a value.
 std::u16string InPairSection(const char16_t* key, const std::u16string& value) {
   return std::u16string(key) + u" \"" + QuoteForMessage(value) + u"\" in [" + kPairSection +
-         u"] of " + kPluginConfigPath;
+         u"] of " + platform::ShownPath(kPluginConfigPath);
 }
 
 bool SetFault(PairConfig& pair, int code, std::u16string message) {
@@ -88,7 +84,7 @@ bool ReadPeerUrl(const std::u16string& path, const char16_t* key, PairConfig& pa
     return SetFault(
         pair, kPairUrlInvalid,
         (text.empty() ? std::u16string(key) + u" is missing in [" + kPairSection + u"] of " +
-                            kPluginConfigPath + u"; write"
+                            platform::ShownPath(kPluginConfigPath) + u"; write"
                       : InPairSection(key, text) + u" is not") +
             u" https://IPv4:PORT/ (an IPv4 address, not a name, and a port from 1 to 65535).");
   }
@@ -117,7 +113,7 @@ bool ReadPair(const std::u16string& path, PairConfig& pair) {
   } else {
     return SetFault(pair, kPairModeUnknown,
                     (role.empty() ? u"Role is missing in [" + std::u16string(kPairSection) +
-                                        u"] of " + kPluginConfigPath
+                                        u"] of " + platform::ShownPath(kPluginConfigPath)
                                   : InPairSection(u"Role", role) + u" is not known") +
                         u"; write primary or secondary: which of the two servers this is.");
   }
@@ -128,7 +124,8 @@ bool ReadPair(const std::u16string& path, PairConfig& pair) {
   if (pair.primary == pair.secondary) {
     return SetFault(pair, kPairUrlInvalid,
                     u"PrimaryUrl and SecondaryUrl in [" + std::u16string(kPairSection) + u"] of " +
-                        kPluginConfigPath + u" are the same; each server needs a URL of its own.");
+                        platform::ShownPath(kPluginConfigPath) +
+                        u" are the same; each server needs a URL of its own.");
   }
   const struct {
     const char16_t* key;
@@ -144,15 +141,17 @@ bool ReadPair(const std::u16string& path, PairConfig& pair) {
   }
   if (missing == u"TrustAnchor, CertFile, KeyFile") {
     return SetFault(pair, kPairWithoutTls,
-                    u"The pair in [" + std::u16string(kPairSection) + u"] of " + kPluginConfigPath +
+                    u"The pair in [" + std::u16string(kPairSection) + u"] of " +
+                        platform::ShownPath(kPluginConfigPath) +
                         u" has no TLS files; the pair speaks TLS only, for its listener runs the "
                         u"commands of anyone who reaches it. Set TrustAnchor, CertFile and "
                         u"KeyFile.");
   }
   if (!missing.empty()) {
     return SetFault(pair, kPairTlsFilesUnsafe,
-                    u"[" + std::u16string(kPairSection) + u"] of " + kPluginConfigPath +
-                        u" lacks " + missing + u"; the pair needs all three TLS files.");
+                    u"[" + std::u16string(kPairSection) + u"] of " +
+                        platform::ShownPath(kPluginConfigPath) + u" lacks " + missing +
+                        u"; the pair needs all three TLS files.");
   }
   for (const auto& file : files) {
     const std::u16string value = ReadIn(kPairSection, path, file.key, u"");
@@ -167,6 +166,15 @@ bool ReadPair(const std::u16string& path, PairConfig& pair) {
 }
 
 }  // namespace
+
+std::u16string ServingEngineValues() {
+  std::u16string list = u"auto";
+  for (std::size_t i = 0; i < std::size(kEngineNames); ++i) {
+    list +=
+        (i + 1 == std::size(kEngineNames) ? u" or " : u", ") + std::u16string(kEngineNames[i].name);
+  }
+  return list;
+}
 
 const char16_t* PairModeName(PairMode mode) {
   switch (mode) {

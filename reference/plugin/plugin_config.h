@@ -28,6 +28,9 @@ inline constexpr EngineName kEngineNames[] = {
     {EngineKind::kKea, u"kea", u"KeaProgram", "/usr/sbin/kea-dhcp4"},
 };
 
+// "auto, dnsmasq or kea": the values of Engine that serve.
+std::u16string ServingEngineValues();
+
 // The plugin's settings file, relative to the working directory, in the system's fixed form.
 inline constexpr char16_t kPluginConfigPath[] = u"..\\config\\mekDHCPPluginu.ini";
 // Its sections: the engine, and the pair of servers this deployment may be one of.

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine.h"
+#include "platform/shown_path.h"
 #include "temp_folder.h"
 #include "utf16.h"
 
@@ -172,6 +173,12 @@ TEST(PairSettings, SectionHaReadsIntoTypedValuesOrOneFault) {
     EXPECT_EQ(config.pair.faultCode, c.faultCode) << c.section;
     EXPECT_NE(config.pair.fault.find(c.named), std::u16string::npos) << c.section;
     EXPECT_EQ(config.pair.fault.find(u'@'), std::u16string::npos);
+    // The settings file is named as the platform writes paths.
+    if (c.faultCode != 0) {
+      EXPECT_NE(config.pair.fault.find(platform::ShownPath(kPluginConfigPath)),
+                std::u16string::npos)
+          << c.section;
+    }
     if (c.faultCode == 0 && c.mode != PairMode::kOff) {
       EXPECT_EQ(config.pair.role, c.role) << c.section;
       EXPECT_EQ(PeerUrlText(config.pair.primary), u"https://203.0.113.2:8001/");

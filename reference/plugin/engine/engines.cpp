@@ -24,7 +24,7 @@ std::span<const DhcpEngine* const> Engines() {
 }
 
 std::u16string HowToServe() {
-  return u"to serve, set Engine (auto, dnsmasq or kea) and Interface in [ENGINE] of " +
+  return u"to serve, set Engine (" + ServingEngineValues() + u") and Interface in [ENGINE] of " +
          platform::ShownPath(kPluginConfigPath) + u".";
 }
 

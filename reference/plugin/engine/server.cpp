@@ -17,6 +17,7 @@
 #include "lease_carry.h"
 #include "our_server.h"
 #include "pair.h"
+#include "platform/shown_path.h"
 #include "process.h"
 #include "server.h"
 #include "state_folder.h"
@@ -118,7 +119,7 @@ EngineResult CheckStart(const PluginConfig& config, const ServeSettings& setting
   if (config.pair.mode != PairMode::kOff && config.engine != EngineKind::kKea) {
     return Fail(kPairEngineCannotPair,
                 u"Mode=" + std::u16string(PairModeName(config.pair.mode)) + u" in [" +
-                    kPairSection + u"] of " + kPluginConfigPath +
+                    kPairSection + u"] of " + platform::ShownPath(kPluginConfigPath) +
                     u" asks for a pair of servers, which only Kea can be one of; set Engine=kea "
                     u"in [" +
                     kEngineSection +
