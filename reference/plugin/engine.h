@@ -57,6 +57,12 @@ EngineResult StartEngine(const PluginConfig& config, const ServeSettings& settin
 // there. One clause, lower case first, ending with ".". Never throws but std::bad_alloc.
 std::u16string HowToServe();
 
+// A running server as messages name it: "Kea, pid 4242", or "pid 4242" when its engine is not
+// known (engineName empty).
+inline std::u16string ServerNamed(const std::u16string& engineName, std::uint64_t pid) {
+  return (engineName.empty() ? u"" : engineName + u", ") + u"pid " + DecimalText(pid);
+}
+
 // What the plugin knows of the DHCP server this deployment started.
 struct ServerStatus {
   bool known = false;  // whether the plugin could look; when not, the result's message says why

@@ -47,8 +47,8 @@ std::u16string CheckOnlyMessage(const std::u16string& accepted, const PluginConf
     return message + u", and no DHCP server of this deployment runs; " + HowToServe();
   }
   return message + u". The DHCP server started before still runs with its earlier settings: " +
-         (status.engineName.empty() ? u"" : status.engineName + u", ") + u"pid " +
-         DecimalText(status.pid) + u". To stop it, set Engine=off; " + HowToServe();
+         ServerNamed(status.engineName, status.pid) + u". To stop it, set Engine=off; " +
+         HowToServe();
 }
 
 // Engine=off, and its dry run: stops the server an earlier run started, whatever the settings.
@@ -62,8 +62,7 @@ EngineResult Stop(const PluginConfig& config, bool dryRun) {
     result.message =
         status.running
             ? u"A launcher run would stop the DHCP server started before (" +
-                  (status.engineName.empty() ? u"" : status.engineName + u", ") + u"pid " +
-                  DecimalText(status.pid) + u") and start nothing (Engine=off)."
+                  ServerNamed(status.engineName, status.pid) + u") and start nothing (Engine=off)."
             : u"A launcher run would start and stop nothing (Engine=off): no DHCP server of "
               u"this deployment runs.";
   }

@@ -416,8 +416,8 @@ EngineResult StopEngine(const PluginConfig& config, ServerStatus& after) {
   const std::optional<OurServer> found = FindOurServer(config, folder);
   const DhcpEngine* engine = found ? EngineOf(config, folder, found->pid) : nullptr;
   const std::u16string what =
-      (engine != nullptr ? std::u16string(engine->Name()) + u", " : std::u16string()) + u"pid " +
-      DecimalText(found ? static_cast<std::uint64_t>(found->pid) : 0);
+      ServerNamed(engine != nullptr ? std::u16string(engine->Name()) : std::u16string(),
+                  found ? static_cast<std::uint64_t>(found->pid) : 0);
   bool stopped = false;
   result = StopOurServer(config, folder, stopped);
   if (result.code != 0) {
@@ -469,8 +469,9 @@ EngineResult TestEngine(const PluginConfig& config, const ServeSettings& setting
   } else if (running) {
     const DhcpEngine* before = EngineOf(config, plan.folder, running->pid);
     message += u", replacing the DHCP server started before (" +
-               (before == nullptr ? u"" : std::u16string(before->Name()) + u", ") + u"pid " +
-               DecimalText(static_cast<std::uint64_t>(running->pid)) + u")";
+               ServerNamed(before == nullptr ? std::u16string() : std::u16string(before->Name()),
+                           static_cast<std::uint64_t>(running->pid)) +
+               u")";
   }
   return {kSettingsSound, message + u". Its configuration passed " + std::u16string(engine.Name()) +
                               u"'s own test; nothing was started or stopped."};

@@ -35,21 +35,10 @@ std::string EngineToken(EngineKind kind) {
 
 // A plain decimal without a leading zero (but "0") that fits 64 bits.
 std::optional<std::uint64_t> StrictDecimal(std::string_view text) {
-  if (text.empty() || text.size() > 20 || (text.size() > 1 && text.front() == '0')) {
+  if (text.size() > 1 && text.front() == '0') {
     return std::nullopt;
   }
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') {
-      return std::nullopt;
-    }
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
-      return std::nullopt;
-    }
-    value = value * 10 + digit;
-  }
-  return value;
+  return ParseNumber(text, 10);
 }
 
 // The value of the line "key=VALUE\n" at the start of text, which is moved past it.

@@ -41,21 +41,6 @@ EngineResult Fail(int code, std::u16string message) {
   return {code, std::move(message)};
 }
 
-std::optional<std::uint64_t> Hex(std::string_view text) {
-  if (text.empty() || text.size() > 16) {
-    return std::nullopt;
-  }
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    const bool digit = c >= '0' && c <= '9';
-    if (!digit && (c < 'A' || c > 'F')) {
-      return std::nullopt;
-    }
-    value = value * 16 + static_cast<std::uint64_t>(digit ? c - '0' : c - 'A' + 10);
-  }
-  return value;
-}
-
 std::vector<std::string_view> Words(std::string_view line) {
   std::vector<std::string_view> words;
   while (!line.empty()) {
@@ -195,7 +180,7 @@ std::optional<TcpListener> ParseTcpListenerLine(std::string_view line) {
   if (colon == std::string_view::npos || local.size() - colon != kPortHex + 1) {
     return std::nullopt;
   }
-  const std::optional<std::uint64_t> port = Hex(local.substr(colon + 1));
+  const std::optional<std::uint64_t> port = ParseNumber(local.substr(colon + 1), 16);
   const std::optional<std::int64_t> inode = ParseDecimal(words[kInode]);
   if (!port || !inode) {
     return std::nullopt;
@@ -203,10 +188,10 @@ std::optional<TcpListener> ParseTcpListenerLine(std::string_view line) {
   // The kernel prints each 32-bit word of the address as it lies in memory, in network order.
   std::optional<std::uint64_t> word;
   if (colon == kIpv4Hex) {
-    word = Hex(local.substr(0, kIpv4Hex));
+    word = ParseNumber(local.substr(0, kIpv4Hex), 16);
   } else if (colon == kIpv6Hex && local.substr(0, 16) == "0000000000000000" &&
              (local.substr(16, 8) == "FFFF0000" || local.substr(16, 16) == "0000000000000000")) {
-    word = Hex(local.substr(24, kIpv4Hex));
+    word = ParseNumber(local.substr(24, kIpv4Hex), 16);
   }
   if (!word) {
     return std::nullopt;

@@ -35,29 +35,6 @@ constexpr std::uint64_t kLeaseBytesPerSecond = std::uint64_t{2} << 20;
 constexpr milliseconds kIdleWait{3000};
 constexpr milliseconds kLookEvery{100};
 
-// A number of base 10 or 16 made only of its digits, that fits in 64 bits.
-std::optional<std::uint64_t> ParseNumber(std::string_view text, unsigned base) {
-  if (text.empty()) {
-    return std::nullopt;
-  }
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    unsigned digit = 0;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return std::nullopt;
-    }
-    if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / base) {
-      return std::nullopt;
-    }
-    value = value * base + digit;
-  }
-  return value;
-}
-
 // text cut at each single blank (two blanks in a row give an empty field).
 std::vector<std::string_view> Fields(std::string_view text) {
   std::vector<std::string_view> fields;
@@ -208,6 +185,28 @@ int Run(const std::vector<std::string>& arguments, Clock::time_point deadline, b
 }
 
 }  // namespace
+
+std::optional<std::uint64_t> ParseNumber(std::string_view text, unsigned base) {
+  if (text.empty()) {
+    return std::nullopt;
+  }
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    unsigned digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return std::nullopt;
+    }
+    if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / base) {
+      return std::nullopt;
+    }
+    value = value * base + digit;
+  }
+  return value;
+}
 
 pid_t Spawn(const Command& command, int output, bool detachTwice, int pidPipe) {
   std::vector<char*> argv;

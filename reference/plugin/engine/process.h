@@ -159,6 +159,10 @@ class StartWatch {
   bool reachedLimit_ = false;
 };
 
+// A number of base 10 or 16 (upper-case digits, as the kernel writes them in /proc) made only of
+// its digits, that fits in 64 bits; else nothing.
+std::optional<std::uint64_t> ParseNumber(std::string_view text, unsigned base);
+
 // The pid a pid file holds: its leading digits (at most 9), above 1; else nothing.
 std::optional<pid_t> ParsePid(const std::string& text);
 
